@@ -1,0 +1,5 @@
+#include "installer/desktop/desktopentry.h"
+
+void rewriteDesktopEntry(Installer &, const QString &, const QString &, const QString &)
+{
+}

@@ -1,0 +1,5 @@
+#include "installer/desktop/fileassociation.h"
+
+void installFileAssociation(Installer &)
+{
+}

@@ -1,0 +1,5 @@
+#include "installer/desktop/postinstallscript.h"
+
+void runPostInstallScript(Installer &)
+{
+}

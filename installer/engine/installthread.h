@@ -1,0 +1,44 @@
+#ifndef ZARVO_ENGINE_INSTALLTHREAD_H
+#define ZARVO_ENGINE_INSTALLTHREAD_H
+
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+class Tar;
+
+// The worker: fills the destination from the installation source, writes the
+// ".installed" marker and scans the installed programs for missing libraries.
+// Destroying a running thread cancels it and waits for it to stop.
+class InstallThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    InstallThread(const QString &source, const QString &destination);
+    ~InstallThread() override;
+
+    // Meaningful after installerFinished.
+    QStringList missingLibraries() const;
+
+signals:
+    void cancelled();
+    void error(const QString &error);
+    void status(const QString &text);
+    void progress(int progress);
+    void installerFinished();
+
+protected:
+    void run() override;
+
+private:
+    bool copyCrayFiles();
+
+    Tar *tar;
+    QString source;
+    QString destination;
+    QStringList m_missingLibraries;
+    bool fromArchive;
+};
+
+#endif

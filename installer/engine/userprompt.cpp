@@ -1,0 +1,3 @@
+#include "installer/engine/userprompt.h"
+
+UserPrompt::~UserPrompt() = default;

@@ -1,0 +1,6 @@
+#include "installer/installationsource.h"
+
+QString findInstallationSource()
+{
+    return QString();
+}

@@ -1,0 +1,7 @@
+#include "installer/messagehandler.h"
+
+#include <QString>
+
+void installerMessageHandler(QtMsgType, const QMessageLogContext &, const QString &)
+{
+}
