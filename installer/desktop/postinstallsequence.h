@@ -1,0 +1,23 @@
+#ifndef ZARVO_DESKTOP_POSTINSTALLSEQUENCE_H
+#define ZARVO_DESKTOP_POSTINSTALLSEQUENCE_H
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class Installer;
+
+// The warning about libraries the installed programs need and the machine
+// lacks (singular or plural form); empty when the list is empty.
+QString missingLibrariesWarning(const QStringList &libraries);
+
+// The after-work of a finished installation in installDir, shared by both
+// front ends: the missing-library warning (through the Installer's prompt,
+// without an owner window), launch icons and menu entry, file association,
+// post-install script. showStatus is called with each step's status text
+// before the step runs, and last with "Finished".
+void runPostInstallSequence(Installer &installer, const QString &installDir,
+                            const std::function<void(const QString &)> &showStatus);
+
+#endif
