@@ -1,0 +1,96 @@
+#include "installer/installationsource.h"
+#include "installer/productidentity.h"
+#include "textinstall/commandline.h"
+#include "textinstall/console.h"
+#include "textinstall/destinationchoice.h"
+#include "textinstall/licenceagreement.h"
+#include "textinstall/signalwatcher.h"
+#include "textinstall/terminalprompt.h"
+#include "textinstall/textinstallation.h"
+
+#include <QCoreApplication>
+
+#include <unistd.h>
+
+namespace {
+
+QString filesNotFound(const QString &directory)
+{
+    return QCoreApplication::translate("QApplication", "%1 installation files not found in \"%2\".")
+        .arg(QLatin1String(productIdentity.productName), Console::printable(directory));
+}
+
+int interrupted(Console &console)
+{
+    console.printError(
+        QCoreApplication::translate("InstallerWizard", "The installation was cancelled."));
+    return InstallInterrupted;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+
+    const CommandLine commandLine(app.arguments());
+    Console plain;
+    switch (commandLine.outcome()) {
+    case CommandLine::ShowHelp:
+        plain.print(commandLine.usage());
+        return InstallSucceeded;
+    case CommandLine::Invalid:
+        plain.printError(commandLine.problem());
+        plain.printError(commandLine.usage());
+        return InstallUsageError;
+    case CommandLine::Run:
+        break;
+    }
+
+    SignalWatcher watcher;
+    Console console(watcher.isValid() ? &watcher : nullptr);
+
+    if (commandLine.allUsers() && ::getuid() != 0) {
+        console.printError(QCoreApplication::translate(
+            "textinstall", "Installing for all users (--all-users) must be done as root."));
+        return InstallFailed;
+    }
+
+    const QString sourceDir = findInstallationSource();
+    if (sourceDir.isNull()) {
+        console.printError(filesNotFound(QCoreApplication::applicationDirPath()));
+        return InstallFailed;
+    }
+
+    const LicenceAgreement licence(sourceDir);
+    if (!licence.filesPresent()) {
+        console.printError(filesNotFound(sourceDir));
+        return InstallFailed;
+    }
+    switch (licence.obtain(console, &watcher, commandLine.acceptLicence())) {
+    case LicenceAgreement::Accepted:
+        break;
+    case LicenceAgreement::Refused:
+        return InstallFailed;
+    case LicenceAgreement::Interrupted:
+        return interrupted(console);
+    }
+
+    QString destination;
+    switch (DestinationChoice::choose(console, commandLine.installDirectory(), &destination)) {
+    case DestinationChoice::Chosen:
+        break;
+    case DestinationChoice::Refused:
+        return InstallFailed;
+    case DestinationChoice::Interrupted:
+        return interrupted(console);
+    }
+    // A signal that came while nothing was listening still stops the installation.
+    if (watcher.take() != 0)
+        return interrupted(console);
+
+    TerminalPrompt prompt(console, commandLine.assumeYes());
+    TextInstallation installation(console, prompt, &watcher);
+    installation.setInstallMode(commandLine.allUsers() ? 0 : 1);
+    return installation.run(sourceDir, destination);
+}

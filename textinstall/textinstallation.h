@@ -1,0 +1,67 @@
+#ifndef ZARVO_TEXTINSTALL_TEXTINSTALLATION_H
+#define ZARVO_TEXTINSTALL_TEXTINSTALLATION_H
+
+#include <QEventLoop>
+#include <QObject>
+#include <QString>
+
+class Console;
+class Installer;
+class ProgressPrinter;
+class SignalWatcher;
+class TerminalPrompt;
+
+// Exit statuses of the text installer.
+enum TextInstallStatus {
+    InstallSucceeded = 0,
+    InstallFailed = 1,
+    InstallUsageError = 2,
+    InstallInterrupted = 130,
+};
+
+// One installation driven from the terminal: starts the engine, shows its
+// progress and errors, cancels it on SIGINT or SIGTERM, runs the after-work
+// when it has finished, and gives the exit status.
+class TextInstallation : public QObject
+{
+    Q_OBJECT
+
+public:
+    TextInstallation(Console &console, TerminalPrompt &prompt, SignalWatcher *watcher,
+                     QObject *parent = nullptr);
+    ~TextInstallation() override;
+
+    // 0 system-wide, anything else per-user (the default).
+    void setInstallMode(int mode) { m_installMode = mode; }
+
+    // Runs the installation to its end and returns the exit status.
+    int run(const QString &source, const QString &destination);
+
+    // Whether an error message reports a single file that could not be
+    // copied; the copy goes on after those, every other error ends the run.
+    static bool isPerFileError(const QString &message);
+
+private slots:
+    void installerError(const QString &message);
+    void installerCancelled();
+    void installerFinished();
+    void interrupt();
+
+private:
+    void conclude(int status);
+
+    Console &m_console;
+    TerminalPrompt &m_prompt;
+    SignalWatcher *m_watcher;
+    int m_installMode = 1;
+    Installer *m_installer = nullptr;
+    ProgressPrinter *m_printer = nullptr;
+    QString m_destination;
+    QEventLoop m_loop;
+    bool m_hadError = false;
+    bool m_cancelRequested = false;
+    bool m_concluded = false;
+    int m_status = InstallFailed;
+};
+
+#endif
