@@ -1,0 +1,386 @@
+// Whole installations by the text installer: the result on disk, the
+// destination question, interruption, progress output, the after-work, and
+// what the program links.
+#include "fixture.h"
+#include "programrun.h"
+#include "stubguard.h"
+
+#include "tests/support/testenvironment.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const int runTimeoutMs = 60000;
+
+QStringList installArguments(const QString &destination, const QStringList &more = QStringList())
+{
+    return QStringList{QStringLiteral("--accept-licence")} + more + QStringList{destination};
+}
+
+} // namespace
+
+class TestTextInstallInstall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void fullInstall_data();
+    void fullInstall();
+    void existingDestination_data();
+    void existingDestination();
+    void interrupted_data();
+    void interrupted();
+    void progressOffTerminal();
+    void progressOnTerminal_data();
+    void progressOnTerminal();
+    void afterWork_data();
+    void afterWork();
+    void linksNoGraphicsLibraries();
+
+private:
+    QString source(const QString &kind) const;
+
+    QTemporaryDir m_root;
+    QString m_tree;
+    QString m_archiveSource;
+    QString m_largeTree;
+};
+
+void TestTextInstallInstall::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    QVERIFY2(QFileInfo(textInstallProgram()).isExecutable(), qPrintable(textInstallProgram()));
+    QString why;
+    m_tree = m_root.filePath(QStringLiteral("tree"));
+    QVERIFY2(Fixture::writeTree(m_tree, Fixture::Plain, &why), qPrintable(why));
+    m_archiveSource = m_root.filePath(QStringLiteral("packed"));
+    QVERIFY2(Fixture::writeArchiveSource(m_tree, m_archiveSource, &why), qPrintable(why));
+    // Enough data that an interruption finds the copy running: 400 MiB of holes.
+    m_largeTree = m_root.filePath(QStringLiteral("large"));
+    QVERIFY2(Fixture::writeTree(m_largeTree, Fixture::Plain, &why), qPrintable(why));
+    QVERIFY2(Fixture::addLargeFiles(m_largeTree, 400, 1024 * 1024, &why), qPrintable(why));
+}
+
+void TestTextInstallInstall::init()
+{
+    if (qstrcmp(QTest::currentTestFunction(), "linksNoGraphicsLibraries") != 0)
+        ZARVO_SKIP_WITHOUT_ENGINE(m_tree);
+}
+
+QString TestTextInstallInstall::source(const QString &kind) const
+{
+    return kind == QLatin1String("archive") ? m_archiveSource : m_tree;
+}
+
+void TestTextInstallInstall::fullInstall_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("from the unpacked tree") << QStringLiteral("tree");
+    QTest::newRow("from the archive") << QStringLiteral("archive");
+}
+
+void TestTextInstallInstall::fullInstall()
+{
+    QFETCH(QString, kind);
+
+    QTemporaryDir work;
+    // Missing parents are created, as by the graphical installer.
+    const QString destination = work.filePath(QStringLiteral("opt/zarvo"));
+    ProgramRun run(ProgramRun::Pipes, source(kind), installArguments(destination),
+                   Fixture::environment());
+    QVERIFY(run.start());
+    run.closeInput();
+    QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");
+    QVERIFY2(run.errorOutput().isEmpty(), run.errorOutput().constData());
+    QCOMPARE(run.exitStatus(), 0);
+    QVERIFY2(run.output().endsWith("The installation is finished.\nCorvane Zarvo is installed in \""
+                                   + QFile::encodeName(destination) + "\".\n"),
+             run.output().constData());
+
+    const QFileInfo marker(destination + QStringLiteral("/.installed"));
+    QVERIFY(marker.isFile());
+    QCOMPARE(marker.size(), 0);
+    const QString differences =
+        Fixture::compareTrees(m_tree, destination, {QStringLiteral(".installed")});
+    QVERIFY2(differences.isEmpty(), qPrintable(differences));
+}
+
+void TestTextInstallInstall::existingDestination_data()
+{
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("yesOption");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("expected");
+
+    const int pipes = ProgramRun::Pipes;
+    const int terminal = ProgramRun::Terminal;
+    QTest::newRow("no terminal, no --yes: refused")
+        << "directory" << pipes << false << QByteArray() << 1 << QByteArray("--yes");
+    QTest::newRow("no terminal, --yes: installed into it")
+        << "directory" << pipes << true << QByteArray() << 0
+        << QByteArray("The installation is finished.");
+    QTest::newRow("terminal, answered y")
+        << "directory" << terminal << false << QByteArray("y\r") << 0
+        << QByteArray("The installation is finished.");
+    QTest::newRow("terminal, answered no")
+        << "directory" << terminal << false << QByteArray("no\r") << 1
+        << QByteArray("The installation was cancelled.");
+    QTest::newRow("terminal, input ended")
+        << "directory" << terminal << false << QByteArray("\x04") << 1
+        << QByteArray("The installation was cancelled.");
+    QTest::newRow("a regular file, --yes: the engine's error")
+        << "file" << pipes << true << QByteArray() << 1
+        << QByteArray("Could not create destination directory");
+}
+
+void TestTextInstallInstall::existingDestination()
+{
+    QFETCH(QString, existing);
+    QFETCH(int, mode);
+    QFETCH(bool, yesOption);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, status);
+    QFETCH(QByteArray, expected);
+
+    QTemporaryDir work;
+    const QString destination = work.filePath(QStringLiteral("zarvo"));
+    const QString kept = destination + QStringLiteral("/kept.txt");
+    if (existing == QLatin1String("file"))
+        QVERIFY(Fixture::writeFile(destination, "not a directory\n"));
+    else
+        QVERIFY(Fixture::writeFile(kept, "from before\n"));
+
+    ProgramRun run(ProgramRun::Mode(mode), m_tree,
+                   installArguments(destination, yesOption ? QStringList{QStringLiteral("--yes")}
+                                                           : QStringList()),
+                   Fixture::environment());
+    QVERIFY(run.start());
+    const QByteArray question = "Destination directory \"" + QFile::encodeName(destination)
+        + "\" already exists. Do you wish to continue?";
+    if (mode == ProgramRun::Terminal) {
+        QVERIFY2(run.waitForOutput(question, runTimeoutMs), run.output().constData());
+        run.send(answer);
+    }
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+    const QByteArray all = run.output() + run.errorOutput();
+    QVERIFY2(all.contains(question), all.constData());
+    QVERIFY2(all.contains(expected), all.constData());
+    QCOMPARE(run.exitStatus(), status);
+
+    const bool installed = status == 0;
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/.installed")), installed);
+    if (existing == QLatin1String("directory"))
+        QCOMPARE(Fixture::readFile(kept), QByteArray("from before\n"));
+    else
+        QCOMPARE(Fixture::readFile(destination), QByteArray("not a directory\n"));
+}
+
+void TestTextInstallInstall::interrupted_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("Ctrl-C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestTextInstallInstall::interrupted()
+{
+    QFETCH(int, signalNumber);
+
+    QTemporaryDir work;
+    const QString destination = work.filePath(QStringLiteral("zarvo"));
+    ProgramRun run(ProgramRun::Pipes, m_largeTree, installArguments(destination),
+                   Fixture::environment());
+    QVERIFY(run.start());
+    // The large files sort before the small ones; once one is reported, the copy is under way.
+    QVERIFY2(run.waitForOutput("part-0", runTimeoutMs), run.output().constData());
+    QVERIFY(run.signal(signalNumber));
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not stop");
+    QCOMPARE(run.exitStatus(), 130);
+    QVERIFY2(run.errorOutput().endsWith("The installation was cancelled.\n"),
+             run.errorOutput().constData());
+    QVERIFY2(!run.output().contains("The installation is finished."), run.output().constData());
+    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/.installed")));
+    QVERIFY2(Fixture::countFiles(destination) < Fixture::countFiles(m_largeTree),
+             "the copy had ended before the signal came: the fixture is too small");
+}
+
+void TestTextInstallInstall::progressOffTerminal()
+{
+    QTemporaryDir work;
+    const QString destination = work.filePath(QStringLiteral("zarvo"));
+    ProgramRun run(ProgramRun::Pipes, m_tree, installArguments(destination),
+                   Fixture::environment());
+    QVERIFY(run.start());
+    QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");
+    QCOMPARE(run.exitStatus(), 0);
+
+    const QByteArray output = run.output();
+    for (const char c : output) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        QVERIFY2(byte == '\n' || (byte >= 0x20 && byte != 0x7f),
+                 qPrintable(QStringLiteral("control character 0x%1 in a log").arg(byte, 2, 16)));
+    }
+    const QRegularExpression percentLine(QStringLiteral("^ *(\\d+)% "));
+    int last = -1;
+    int percentLines = 0;
+    for (const QByteArray &line : output.split('\n')) {
+        const QRegularExpressionMatch match = percentLine.match(QString::fromUtf8(line));
+        if (!match.hasMatch())
+            continue;
+        const int percent = match.captured(1).toInt();
+        QVERIFY2(percent > last, line.constData());
+        last = percent;
+        ++percentLines;
+    }
+    QCOMPARE(last, 100);
+    // The tree has more files than there are percentages.
+    QVERIFY(Fixture::countFiles(m_tree) > 101);
+    QVERIFY2(output.count('\n') <= 101 + 20, output.constData());
+    QVERIFY(percentLines <= 101);
+}
+
+void TestTextInstallInstall::progressOnTerminal_data()
+{
+    QTest::addColumn<int>("columns");
+    QTest::newRow("wide terminal") << 132;
+    QTest::newRow("narrow terminal, no room for a bar") << 30;
+}
+
+void TestTextInstallInstall::progressOnTerminal()
+{
+    QFETCH(int, columns);
+
+    QTemporaryDir work;
+    // Long enough that every status line must be cut to the width.
+    const QString destination =
+        work.filePath(QStringLiteral("a-rather-long-destination-directory-name/zarvo"));
+    ProgramRun run(ProgramRun::Terminal, m_tree, installArguments(destination),
+                   Fixture::environment());
+    run.setTerminalWidth(columns);
+    QVERIFY(run.start());
+    QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");
+    QCOMPARE(run.exitStatus(), 0);
+
+    const QString output = QString::fromUtf8(run.output());
+    QVERIFY2(output.contains(QLatin1Char('\r')), "the line is not redrawn in place");
+    QVERIFY2(!output.contains(QLatin1Char('\x1b')), "escape sequences in the progress line");
+    const QRegularExpression bar(columns >= 41 ? QStringLiteral("^\\[#*-*\\] +(\\d+)%")
+                                               : QStringLiteral("^ *(\\d+)%"));
+    int redraws = 0;
+    int last = -1;
+    bool finishedLine = false;
+    for (const QString &segment : output.split(QRegularExpression(QStringLiteral("[\r\n]")))) {
+        // The closing sentences are plain lines that may wrap like any other.
+        if (!finishedLine)
+            QVERIFY2(segment.size() < columns, qPrintable(segment));
+        const QRegularExpressionMatch match = bar.match(segment);
+        if (match.hasMatch()) {
+            ++redraws;
+            last = match.captured(1).toInt();
+        }
+        if (segment.startsWith(QLatin1String("The installation is finished.")))
+            finishedLine = true;
+    }
+    QVERIFY2(redraws > 1, qPrintable(output));
+    QCOMPARE(last, 100);
+    QVERIFY(finishedLine);
+}
+
+void TestTextInstallInstall::afterWork_data()
+{
+    QTest::addColumn<bool>("desktopSession");
+    QTest::addColumn<QStringList>("expectedLog");
+
+    QTest::newRow("no desktop session")
+        << false
+        << QStringList{QStringLiteral("xdg-mime install %1/lumo-mime.xml"),
+                       QStringLiteral("post-install in ")};
+    QTest::newRow("KDE session")
+        << true
+        << QStringList{QStringLiteral("xdg-icon-resource install --size 16 %1/icons/16x16/corvane-zarvo.png"),
+                       QStringLiteral("xdg-icon-resource install --size 48 %1/icons/48x48/corvane-zarvo.png"),
+                       QStringLiteral("xdg-desktop-menu install %1/icons/corvane-zarvo.desktop"),
+                       QStringLiteral("xdg-mime install %1/lumo-mime.xml"),
+                       QStringLiteral("post-install in ")};
+}
+
+void TestTextInstallInstall::afterWork()
+{
+    QFETCH(bool, desktopSession);
+    QFETCH(QStringList, expectedLog);
+
+    QTemporaryDir work;
+    QString why;
+    const QString tree = work.filePath(QStringLiteral("tree"));
+    QVERIFY2(Fixture::writeTree(tree, Fixture::DesktopFiles | Fixture::AfterWork, &why),
+             qPrintable(why));
+    const QString tools = work.filePath(QStringLiteral("tools"));
+    QVERIFY2(Fixture::writeFakeTools(tools, &why), qPrintable(why));
+    const QString log = work.filePath(QStringLiteral("log"));
+    const QString destination = work.filePath(QStringLiteral("zarvo"));
+
+    QProcessEnvironment environment = Fixture::environment();
+    environment.insert(QStringLiteral("PATH"),
+                       tools + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+    environment.insert(QStringLiteral("ZARVO_TEST_LOG"), log);
+    if (desktopSession)
+        environment.insert(QStringLiteral("KDE_FULL_SESSION"), QStringLiteral("true"));
+
+    ProgramRun run(ProgramRun::Pipes, tree, installArguments(destination), environment);
+    QVERIFY(run.start());
+    run.closeInput();
+    QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");
+    // Missing libraries are a warning: the installation still counts as finished.
+    QCOMPARE(run.exitStatus(), 0);
+    const QByteArray warning =
+        "The shared libraries libmissing-zarvo.bin.so.1, libmissing-gdb.so.1 are not installed.\n"
+        "Corvane Zarvo may not run correctly without these libraries.";
+    QVERIFY2(run.errorOutput().contains(warning), run.errorOutput().constData());
+    QVERIFY2(!run.output().contains("libmissing"), "the warning went to standard output");
+    for (const char *step : {"Adding icons to desktop menu", "Creating file association",
+                             "Cleaning up files from previous installation(s)", "Finished"})
+        QVERIFY2(run.output().contains(step), step);
+
+    const QString logged = QString::fromUtf8(Fixture::readFile(log));
+    int at = 0;
+    for (const QString &entry : expectedLog) {
+        const QString line = entry.contains(QLatin1String("%1")) ? entry.arg(destination) : entry;
+        const int found = logged.indexOf(line, at);
+        QVERIFY2(found >= 0, qPrintable(QStringLiteral("%1 not in order in:\n%2").arg(line, logged)));
+        at = found + line.size();
+    }
+    QCOMPARE(logged.contains(QLatin1String("xdg-desktop-menu")), desktopSession);
+    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")));
+    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/post-install.sh")));
+}
+
+void TestTextInstallInstall::linksNoGraphicsLibraries()
+{
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), {textInstallProgram()});
+    QVERIFY2(ldd.waitForFinished(30000), "ldd did not end");
+    QCOMPARE(ldd.exitCode(), 0);
+    const QString libraries = QString::fromLocal8Bit(ldd.readAllStandardOutput());
+    QVERIFY2(libraries.contains(QLatin1String("libQt5Core.so")), qPrintable(libraries));
+    const QRegularExpression graphics(QStringLiteral(
+        "lib(Qt5Gui|Qt5Widgets|Qt5XcbQpa|X11|X11-xcb|xcb[-\\w]*|Xext|Xrender|GL|GLX|EGL|OpenGL|"
+        "xkbcommon[-\\w]*|wayland[-\\w]*|fontconfig|freetype|png16|harfbuzz)\\.so"));
+    const QRegularExpressionMatch match = graphics.match(libraries);
+    QVERIFY2(!match.hasMatch(), qPrintable(QStringLiteral("links %1").arg(match.captured(0))));
+}
+
+ZARVO_TEST_MAIN_CORE(TestTextInstallInstall)
+#include "tst_textinstall_install.moc"

@@ -1,0 +1,190 @@
+// The text installer's pieces that shape what the user sees or what the
+// command line means, without running a whole installation.
+#include "textinstall/commandline.h"
+#include "textinstall/console.h"
+#include "textinstall/destinationchoice.h"
+#include "textinstall/progressprinter.h"
+#include "textinstall/textinstallation.h"
+
+#include "tests/support/testenvironment.h"
+
+#include <QtTest>
+
+class TestTextInstallPieces : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void terminalLine_data();
+    void terminalLine();
+    void logLine_data();
+    void logLine();
+    void commandLine_data();
+    void commandLine();
+    void destinationRule_data();
+    void destinationRule();
+    void perFileErrors_data();
+    void perFileErrors();
+};
+
+void TestTextInstallPieces::terminalLine_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("before the first percentage")
+        << -1 << QStringLiteral("Counting files") << 80 << QStringLiteral("Counting files");
+    QTest::newRow("half done, bar of nineteen")
+        << 50 << QStringLiteral("Copying files") << 80
+        << QStringLiteral("[#########----------]  50% Copying files");
+    QTest::newRow("done") << 100 << QStringLiteral("Finished") << 132
+                          << QStringLiteral("[##############################] 100% Finished");
+    QTest::newRow("narrow terminal drops the bar")
+        << 7 << QStringLiteral("Copying") << 30 << QStringLiteral("  7% Copying");
+    QTest::newRow("cut one column short of the width")
+        << 3 << QStringLiteral("Copying \"a-long-file-name.txt\" to \"/opt/x\"") << 20
+        << QStringLiteral("  3% Copying \"a-lon");
+    QTest::newRow("escape sequences in a file name are defused")
+        << 1 << QStringLiteral("Copying \"a\x1b[2J\rb\n\"") << 80
+        << QStringLiteral("[-------------------]   1% Copying \"a?[2J?b?\"");
+    QTest::newRow("out-of-range percentages are clamped")
+        << 250 << QString() << 30 << QStringLiteral("100%");
+}
+
+void TestTextInstallPieces::terminalLine()
+{
+    QFETCH(int, percent);
+    QFETCH(QString, status);
+    QFETCH(int, width);
+    QFETCH(QString, expected);
+
+    const QString line = ProgressPrinter::terminalLine(percent, status, width);
+    QCOMPARE(line, expected);
+    QVERIFY(Console::columns(line) < width);
+}
+
+void TestTextInstallPieces::logLine_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("a step") << -1 << QStringLiteral("Counting files")
+                            << QStringLiteral("Counting files");
+    QTest::newRow("a percentage") << 42 << QStringLiteral("Copying \"x\" to \"/d\"")
+                                  << QStringLiteral(" 42% Copying \"x\" to \"/d\"");
+    QTest::newRow("a file name with a line feed stays one line")
+        << 9 << QStringLiteral("Copying \"two\nlines\" to \"/d\"")
+        << QStringLiteral("  9% Copying \"two?lines\" to \"/d\"");
+    QTest::newRow("a tab becomes a blank") << -1 << QStringLiteral("a\tb") << QStringLiteral("a b");
+}
+
+void TestTextInstallPieces::logLine()
+{
+    QFETCH(int, percent);
+    QFETCH(QString, status);
+    QFETCH(QString, expected);
+    QCOMPARE(ProgressPrinter::logLine(percent, status), expected);
+}
+
+void TestTextInstallPieces::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("directory");
+    QTest::addColumn<QString>("flags");
+
+    const QString none;
+    QTest::newRow("nothing") << QStringList() << int(CommandLine::Run) << none << QString();
+    QTest::newRow("all options and a directory")
+        << QStringList{QStringLiteral("--yes"), QStringLiteral("/opt/z"),
+                       QStringLiteral("--accept-licence"), QStringLiteral("--all-users")}
+        << int(CommandLine::Run) << QStringLiteral("/opt/z") << QStringLiteral("lya");
+    QTest::newRow("the later directory wins")
+        << QStringList{QStringLiteral("/a"), QStringLiteral("/b")} << int(CommandLine::Run)
+        << QStringLiteral("/b") << QString();
+    QTest::newRow("an empty argument is a directory")
+        << QStringList{QString(QLatin1String(""))} << int(CommandLine::Run)
+        << QString(QLatin1String("")) << QString();
+    QTest::newRow("after --, a dash starts a directory")
+        << QStringList{QStringLiteral("--"), QStringLiteral("-odd")} << int(CommandLine::Run)
+        << QStringLiteral("-odd") << QString();
+    QTest::newRow("options are case-sensitive")
+        << QStringList{QStringLiteral("--YES")} << int(CommandLine::Invalid) << none << QString();
+    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << int(CommandLine::ShowHelp)
+                          << none << QString();
+}
+
+void TestTextInstallPieces::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, outcome);
+    QFETCH(QString, directory);
+    QFETCH(QString, flags);
+
+    const CommandLine line(QStringList{QStringLiteral("textinstall")} + arguments);
+    QCOMPARE(int(line.outcome()), outcome);
+    if (outcome != CommandLine::Run)
+        return;
+    QCOMPARE(line.installDirectory().isNull(), directory.isNull());
+    QCOMPARE(line.installDirectory(), directory);
+    QCOMPARE(line.acceptLicence(), flags.contains(QLatin1Char('l')));
+    QCOMPARE(line.assumeYes(), flags.contains(QLatin1Char('y')));
+    QCOMPARE(line.allUsers(), flags.contains(QLatin1Char('a')));
+}
+
+void TestTextInstallPieces::destinationRule_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("an absolute path") << QStringLiteral("/opt/tools") << true;
+    QTest::newRow("a relative word") << QStringLiteral("tools") << true;
+    QTest::newRow("a no-break space counts as a character")
+        << QString(QStringLiteral("/opt/my") + QChar(0x00a0) + QStringLiteral("tools")) << true;
+    QTest::newRow("empty") << QString(QLatin1String("")) << false;
+    QTest::newRow("a blank") << QStringLiteral("/opt/my tools") << false;
+    QTest::newRow("a tab") << QStringLiteral("/opt/my\ttools") << false;
+    QTest::newRow("a trailing line feed") << QStringLiteral("/opt/tools\n") << false;
+    QTest::newRow("a carriage return") << QStringLiteral("/opt/tools\r") << false;
+    QTest::newRow("a form feed") << QStringLiteral("/opt/\ftools") << false;
+}
+
+void TestTextInstallPieces::destinationRule()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, valid);
+    QCOMPARE(DestinationChoice::isValid(path), valid);
+}
+
+void TestTextInstallPieces::perFileErrors_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("perFile");
+
+    QTest::newRow("file unreadable")
+        << QStringLiteral("Can't open \"/src/a b\" for reading.") << true;
+    QTest::newRow("file unwritable")
+        << QStringLiteral("Can't open \"/dst/x\" for writing.") << true;
+    QTest::newRow("timestamps") << QStringLiteral("Error changing timestamps on \"/dst/x\".") << true;
+    QTest::newRow("archive unreadable ends the run")
+        << QStringLiteral("Can't open \"/src/zarvo.tgz\" for reading: Permission denied.") << false;
+    QTest::newRow("directory not created ends the run")
+        << QStringLiteral("Could not create directory \"/dst/sub\".") << false;
+    QTest::newRow("destination not created ends the run")
+        << QStringLiteral("Could not create destination directory \"/dst\". File exists") << false;
+    QTest::newRow("extraction error ends the run")
+        << QStringLiteral("Error writing \"/dst/x\": No space left on device") << false;
+}
+
+void TestTextInstallPieces::perFileErrors()
+{
+    QFETCH(QString, message);
+    QFETCH(bool, perFile);
+    QCOMPARE(TextInstallation::isPerFileError(message), perFile);
+}
+
+ZARVO_TEST_MAIN_CORE(TestTextInstallPieces)
+#include "tst_textinstall_pieces.moc"

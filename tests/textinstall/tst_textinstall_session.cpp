@@ -1,0 +1,299 @@
+// The text installer's conversation before anything is installed: command
+// line, missing installation files, licence, destination.
+#include "fixture.h"
+#include "programrun.h"
+#include "stubguard.h"
+
+#include "tests/support/testenvironment.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+const int runTimeoutMs = 20000;
+
+} // namespace
+
+class TestTextInstallSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void commandLine_data();
+    void commandLine();
+    void missingFiles_data();
+    void missingFiles();
+    void licenceWithoutTerminal_data();
+    void licenceWithoutTerminal();
+    void licenceOnTerminal_data();
+    void licenceOnTerminal();
+    void licenceThroughPager();
+    void destinationArgument_data();
+    void destinationArgument();
+    void destinationPrompt();
+
+private:
+    QTemporaryDir m_root;
+    QString m_tree;
+};
+
+void TestTextInstallSession::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    QVERIFY2(QFileInfo(textInstallProgram()).isExecutable(), qPrintable(textInstallProgram()));
+    m_tree = m_root.filePath(QStringLiteral("tree"));
+    QString why;
+    QVERIFY2(Fixture::writeTree(m_tree, Fixture::Plain, &why), qPrintable(why));
+}
+
+void TestTextInstallSession::init()
+{
+    if (qstrcmp(QTest::currentTestFunction(), "commandLine") != 0)
+        ZARVO_SKIP_WITHOUT_SOURCE_SEARCH(m_tree);
+}
+
+void TestTextInstallSession::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("expectedOut");
+    QTest::addColumn<QByteArray>("expectedErr");
+
+    const QByteArray usage = "Usage: " + QFile::encodeName(textInstallProgram())
+        + " [--accept-licence] [--yes] [--all-users] [install-directory]";
+    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << usage << QByteArray();
+    QTest::newRow("help wins over a directory")
+        << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--help")} << 0 << usage
+        << QByteArray();
+    QTest::newRow("unknown option")
+        << QStringList{QStringLiteral("--frobnicate")} << 2 << QByteArray()
+        << "Unknown option \"--frobnicate\".\n" + usage;
+    QTest::newRow("unknown option after help")
+        << QStringList{QStringLiteral("--help"), QStringLiteral("-v")} << 2 << QByteArray()
+        << QByteArray("Unknown option \"-v\".");
+    QTest::newRow("the graphical installer's option")
+        << QStringList{QStringLiteral("-icon")} << 2 << QByteArray()
+        << QByteArray("Unknown option \"-icon\".");
+    QTest::newRow("a lone dash") << QStringList{QStringLiteral("-")} << 2 << QByteArray()
+                                 << QByteArray("Unknown option \"-\".");
+    QTest::newRow("licence spelt the other way")
+        << QStringList{QStringLiteral("--accept-license")} << 2 << QByteArray()
+        << QByteArray("Unknown option \"--accept-license\".");
+}
+
+void TestTextInstallSession::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QByteArray, expectedOut);
+    QFETCH(QByteArray, expectedErr);
+
+    QTemporaryDir empty;
+    ProgramRun run(ProgramRun::Pipes, empty.path(), arguments, Fixture::environment());
+    QVERIFY(run.start());
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+    QCOMPARE(run.exitStatus(), status);
+    if (expectedOut.isEmpty())
+        QVERIFY2(run.output().isEmpty(), run.output().constData());
+    else
+        QVERIFY2(run.output().contains(expectedOut), run.output().constData());
+    if (expectedErr.isEmpty())
+        QVERIFY2(run.errorOutput().isEmpty(), run.errorOutput().constData());
+    else
+        QVERIFY2(run.errorOutput().contains(expectedErr), run.errorOutput().constData());
+}
+
+void TestTextInstallSession::missingFiles_data()
+{
+    QTest::addColumn<QString>("missingLicenceFile");
+    QTest::addColumn<bool>("withSource");
+
+    QTest::newRow("no installation files anywhere") << QString() << false;
+    QTest::newRow("licence agreement missing")
+        << QStringLiteral("license_agreement.txt") << true;
+    QTest::newRow("supplementary terms missing")
+        << QStringLiteral("supplementary_terms.txt") << true;
+}
+
+void TestTextInstallSession::missingFiles()
+{
+    QFETCH(QString, missingLicenceFile);
+    QFETCH(bool, withSource);
+
+    QTemporaryDir work;
+    QString expectedDirectory = QFileInfo(textInstallProgram()).absolutePath();
+    if (withSource) {
+        QString why;
+        QVERIFY2(Fixture::writeTree(work.path(), Fixture::Plain, &why), qPrintable(why));
+        QVERIFY(Fixture::removeLicenceFile(work.path(), missingLicenceFile));
+        expectedDirectory = work.path();
+    }
+    const QString destination = work.filePath(QStringLiteral("dest"));
+    ProgramRun run(ProgramRun::Pipes, work.path(),
+                   {QStringLiteral("--accept-licence"), QStringLiteral("--yes"), destination},
+                   Fixture::environment());
+    QVERIFY(run.start());
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+    QCOMPARE(run.exitStatus(), 1);
+    const QByteArray expected = "Corvane Zarvo installation files not found in \""
+        + QFile::encodeName(expectedDirectory) + "\".\n";
+    QCOMPARE(run.errorOutput(), expected);
+    QVERIFY(!QFileInfo::exists(destination));
+}
+
+void TestTextInstallSession::licenceWithoutTerminal_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no options") << QStringList();
+    QTest::newRow("only --yes") << QStringList{QStringLiteral("--yes")};
+}
+
+void TestTextInstallSession::licenceWithoutTerminal()
+{
+    QFETCH(QStringList, arguments);
+
+    QTemporaryDir work;
+    const QString destination = work.filePath(QStringLiteral("dest"));
+    // Standard input stays open: a program that waited for an answer would never end.
+    ProgramRun run(ProgramRun::Pipes, m_tree, arguments + QStringList{destination},
+                   Fixture::environment());
+    QVERIFY(run.start());
+    QVERIFY2(run.finish(runTimeoutMs), "the program waited for input that never comes");
+    QCOMPARE(run.exitStatus(), 1);
+    QVERIFY2(run.errorOutput().contains("--accept-licence"), run.errorOutput().constData());
+    QVERIFY2(!run.output().contains("LICENCE AGREEMENT"), run.output().constData());
+    QVERIFY(!QFileInfo::exists(destination));
+}
+
+void TestTextInstallSession::licenceOnTerminal_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("yes") << QByteArray("yes\r") << true;
+    QTest::newRow("YES in capitals, blanks around") << QByteArray("  YES \r") << true;
+    QTest::newRow("no") << QByteArray("no\r") << false;
+    QTest::newRow("y is not enough") << QByteArray("y\r") << false;
+    QTest::newRow("empty answer") << QByteArray("\r") << false;
+    QTest::newRow("end of input") << QByteArray("\x04") << false;
+}
+
+void TestTextInstallSession::licenceOnTerminal()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, accepted);
+
+    ProgramRun run(ProgramRun::Terminal, m_tree, QStringList(), Fixture::environment());
+    QVERIFY(run.start());
+    QVERIFY2(run.waitForOutput("Type \"yes\" to accept: ", runTimeoutMs), run.output().constData());
+    // Printed without a pager: both texts, the supplementary terms after the licence.
+    const QByteArray shown = run.output();
+    const int licenceAt = shown.indexOf("CORVANE ZARVO LICENCE AGREEMENT");
+    const int termsAt = shown.indexOf("SUPPLEMENTARY TERMS");
+    QVERIFY2(licenceAt >= 0 && termsAt > licenceAt, shown.constData());
+    QVERIFY2(!shown.contains('\x0c'), "a form feed reached the terminal");
+
+    const int mark = run.output().size();
+    run.send(answer);
+    if (accepted) {
+        // Accepted: the next question is the destination; ending the input there stops it.
+        QVERIFY2(run.waitForOutput("Install Corvane Zarvo to: [", runTimeoutMs, mark),
+                 run.output().constData());
+        run.send("\x04");
+        QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+        QVERIFY2(run.output().contains("No destination directory was given."),
+                 run.output().constData());
+    } else {
+        QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+        QVERIFY2(run.output().contains("The licence agreement was not accepted"),
+                 run.output().constData());
+        QVERIFY2(!run.output().contains("Install Corvane Zarvo to:"), run.output().constData());
+    }
+    QCOMPARE(run.exitStatus(), 1);
+}
+
+void TestTextInstallSession::licenceThroughPager()
+{
+    QTemporaryDir work;
+    const QString pagerOutput = work.filePath(QStringLiteral("paged.txt"));
+    const QString pager = work.filePath(QStringLiteral("my pager"));
+    QVERIFY(Fixture::writeFile(pager, "#!/bin/sh\n[ \"$1\" = \"-R\" ] || exit 3\ncat > \"$2\"\n",
+                               true));
+    QProcessEnvironment environment = Fixture::environment();
+    environment.insert(QStringLiteral("PAGER"),
+                       QStringLiteral("\"%1\" -R %2").arg(pager, pagerOutput));
+
+    ProgramRun run(ProgramRun::Terminal, m_tree, QStringList(), environment);
+    QVERIFY(run.start());
+    QVERIFY2(run.waitForOutput("Type \"yes\" to accept: ", runTimeoutMs), run.output().constData());
+    run.send("no\r");
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+    QCOMPARE(run.exitStatus(), 1);
+
+    const QByteArray expected = QByteArray(Fixture::licenceText) + "\n\n"
+        + QByteArray(Fixture::supplementaryText).replace('\f', '\n');
+    QCOMPARE(Fixture::readFile(pagerOutput), expected);
+    QVERIFY2(!run.output().contains("CORVANE ZARVO LICENCE AGREEMENT"),
+             "the licence was printed although the pager showed it");
+}
+
+void TestTextInstallSession::destinationArgument_data()
+{
+    QTest::addColumn<QString>("destination");
+    QTest::newRow("a blank") << QStringLiteral("/tmp/my tools");
+    QTest::newRow("a tab") << QStringLiteral("/tmp/my\ttools");
+    QTest::newRow("a trailing line feed") << QStringLiteral("/tmp/tools\n");
+    QTest::newRow("empty") << QString(QLatin1String(""));
+}
+
+void TestTextInstallSession::destinationArgument()
+{
+    QFETCH(QString, destination);
+
+    ProgramRun run(ProgramRun::Pipes, m_tree,
+                   {QStringLiteral("--accept-licence"), QStringLiteral("--yes"), destination},
+                   Fixture::environment());
+    QVERIFY(run.start());
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+    QCOMPARE(run.exitStatus(), 1);
+    QVERIFY2(run.errorOutput().contains("Note: this directory path must not contain whitespace."),
+             run.errorOutput().constData());
+    QVERIFY2(!run.errorOutput().contains('\t'), "a control character reached standard error");
+    if (!destination.isEmpty())
+        QVERIFY(!QFileInfo::exists(destination));
+}
+
+void TestTextInstallSession::destinationPrompt()
+{
+    const QString expectedDefault = ::getuid() == 0
+        ? QStringLiteral("/opt/corvane/zarvo/25.1.3")
+        : TestEnvironment::home() + QStringLiteral("/corvane/zarvo/25.1.3");
+
+    ProgramRun run(ProgramRun::Terminal, m_tree, {QStringLiteral("--accept-licence")},
+                   Fixture::environment());
+    QVERIFY(run.start());
+    const QByteArray question = "Install Corvane Zarvo to: [" + expectedDefault.toUtf8() + "] ";
+    QVERIFY2(run.waitForOutput(question, runTimeoutMs), run.output().constData());
+    int mark = run.output().size();
+    run.send("/tmp/with blank\r");
+    QVERIFY2(run.waitForOutput("must not contain whitespace", runTimeoutMs, mark),
+             run.output().constData());
+    // Asked again, not given up.
+    QVERIFY2(run.waitForOutput(question, runTimeoutMs, mark), run.output().constData());
+    mark = run.output().size();
+    run.send("\x04");
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+    QCOMPARE(run.exitStatus(), 1);
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/with blank")));
+}
+
+ZARVO_TEST_MAIN_CORE(TestTextInstallSession)
+#include "tst_textinstall_session.moc"
