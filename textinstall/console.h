@@ -30,6 +30,7 @@ public:
     void setStatusLine(const QString &text);
     // Leaves the in-place line as it is and moves below it.
     void endStatusLine();
+    bool hasStatusLine() const { return m_statusLineShown; }
 
     // Shows `question` and reads one line of the answer, without its end of
     // line. Waits for the user as long as it takes, unless a signal comes.

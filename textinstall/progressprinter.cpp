@@ -73,6 +73,8 @@ void ProgressPrinter::setStatus(const QString &text)
     if (m_console.outputIsTerminal()) {
         if (!m_sinceDraw.isValid() || m_sinceDraw.elapsed() >= redrawIntervalMs)
             draw();
+        else
+            m_undrawn = true;
         return;
     }
     if (m_percent < 0 && m_linesBeforeProgress < maximumLinesBeforeProgress) {
@@ -92,14 +94,16 @@ void ProgressPrinter::showStep(const QString &text)
 
 void ProgressPrinter::finish()
 {
-    if (m_console.outputIsTerminal()) {
+    if (!m_console.outputIsTerminal() || !m_console.hasStatusLine())
+        return;
+    if (m_undrawn)
         draw();
-        m_console.endStatusLine();
-    }
+    m_console.endStatusLine();
 }
 
 void ProgressPrinter::draw()
 {
+    m_undrawn = false;
     m_sinceDraw.start();
     m_console.setStatusLine(terminalLine(m_percent, m_status, m_console.width()));
 }

@@ -40,6 +40,7 @@ private:
     int m_loggedPercent = -1;
     int m_linesBeforeProgress = 0;
     QString m_status;
+    bool m_undrawn = false;
     QElapsedTimer m_sinceDraw;
 };
 
