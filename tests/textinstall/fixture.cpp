@@ -19,7 +19,8 @@ const char supplementaryText[] = "SUPPLEMENTARY TERMS\n\tTabs and\fform feeds st
 
 namespace {
 
-const char toolLogger[] = "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> \"$ZARVO_TEST_LOG\"\n";
+const char toolLogger[] = "#!/bin/sh\necho \"$(basename \"$0\") $* [${XDG_UTILS_INSTALL_MODE:-unset}]\" "
+                          ">> \"$ZARVO_TEST_LOG\"\n";
 
 bool fail(QString *why, const QString &text)
 {

@@ -19,7 +19,7 @@ enum TreeExtra { Plain = 0, DesktopFiles = 1, AfterWork = 2 };
 // A suite tree at root: launchers, programs, documents, nested data with
 // awkward names, a few hundred small files, the licence texts. DesktopFiles
 // adds the icons, desktop entry and fake freedesktop tools that log their
-// arguments to $ZARVO_TEST_LOG; AfterWork adds "lumo-mime.xml" and a
+// arguments and XDG_UTILS_INSTALL_MODE to $ZARVO_TEST_LOG; AfterWork adds "lumo-mime.xml" and a
 // "post-install.sh" that writes $ZARVO_TEST_LOG.
 bool writeTree(const QString &root, int extras, QString *why);
 // A source directory holding `archiveName` packed from tree, and the licence texts.

@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -302,25 +303,33 @@ void TestTextInstallInstall::progressOnTerminal()
 void TestTextInstallInstall::afterWork_data()
 {
     QTest::addColumn<bool>("desktopSession");
+    QTest::addColumn<bool>("allUsers");
     QTest::addColumn<QStringList>("expectedLog");
 
     QTest::newRow("no desktop session")
-        << false
-        << QStringList{QStringLiteral("xdg-mime install %1/lumo-mime.xml"),
+        << false << false
+        << QStringList{QStringLiteral("xdg-mime install %1/lumo-mime.xml [unset]"),
                        QStringLiteral("post-install in ")};
-    QTest::newRow("KDE session")
-        << true
-        << QStringList{QStringLiteral("xdg-icon-resource install --size 16 %1/icons/16x16/corvane-zarvo.png"),
-                       QStringLiteral("xdg-icon-resource install --size 48 %1/icons/48x48/corvane-zarvo.png"),
-                       QStringLiteral("xdg-desktop-menu install %1/icons/corvane-zarvo.desktop"),
-                       QStringLiteral("xdg-mime install %1/lumo-mime.xml"),
-                       QStringLiteral("post-install in ")};
+    const auto session = [](const char *mode) {
+        const QString tail = QStringLiteral(" [%1]").arg(QLatin1String(mode));
+        return QStringList{
+            QStringLiteral("xdg-icon-resource install --size 16 %1/icons/16x16/corvane-zarvo.png"),
+            QStringLiteral("xdg-icon-resource install --size 48 %1/icons/48x48/corvane-zarvo.png"),
+            QStringLiteral("xdg-desktop-menu install %1/icons/corvane-zarvo.desktop") + tail,
+            QStringLiteral("xdg-mime install %1/lumo-mime.xml") + tail,
+            QStringLiteral("post-install in ")};
+    };
+    QTest::newRow("KDE session, per user") << true << false << session("user");
+    QTest::newRow("KDE session, --all-users as root") << true << true << session("system");
 }
 
 void TestTextInstallInstall::afterWork()
 {
     QFETCH(bool, desktopSession);
+    QFETCH(bool, allUsers);
     QFETCH(QStringList, expectedLog);
+    if (allUsers && ::getuid() != 0)
+        QSKIP("--all-users needs root");
 
     QTemporaryDir work;
     QString why;
@@ -339,7 +348,10 @@ void TestTextInstallInstall::afterWork()
     if (desktopSession)
         environment.insert(QStringLiteral("KDE_FULL_SESSION"), QStringLiteral("true"));
 
-    ProgramRun run(ProgramRun::Pipes, tree, installArguments(destination), environment);
+    ProgramRun run(ProgramRun::Pipes, tree,
+                   installArguments(destination, allUsers ? QStringList{QStringLiteral("--all-users")}
+                                                          : QStringList()),
+                   environment);
     QVERIFY(run.start());
     run.closeInput();
     QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");

@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -39,6 +41,7 @@ private slots:
     void destinationArgument_data();
     void destinationArgument();
     void destinationPrompt();
+    void allUsersNeedsRoot();
 
 private:
     QTemporaryDir m_root;
@@ -56,7 +59,8 @@ void TestTextInstallSession::initTestCase()
 
 void TestTextInstallSession::init()
 {
-    if (qstrcmp(QTest::currentTestFunction(), "commandLine") != 0)
+    const QByteArray test = QTest::currentTestFunction();
+    if (test != "commandLine" && test != "allUsersNeedsRoot")
         ZARVO_SKIP_WITHOUT_SOURCE_SEARCH(m_tree);
 }
 
@@ -293,6 +297,35 @@ void TestTextInstallSession::destinationPrompt()
     QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
     QCOMPARE(run.exitStatus(), 1);
     QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/with blank")));
+}
+
+void TestTextInstallSession::allUsersNeedsRoot()
+{
+    QTemporaryDir work;
+    QVERIFY(QFile::setPermissions(work.path(), QFile::ReadOwner | QFile::WriteOwner
+                                                   | QFile::ExeOwner | QFile::ReadOther
+                                                   | QFile::WriteOther | QFile::ExeOther));
+    const QString destination = work.filePath(QStringLiteral("zarvo"));
+    QStringList arguments{QStringLiteral("--accept-licence"), QStringLiteral("--all-users"),
+                          destination};
+    QString program = textInstallProgram();
+    if (::getuid() == 0) {
+        // Run the check as an ordinary user.
+        program = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (program.isEmpty())
+            QSKIP("running as root without setpriv to become another user");
+        arguments = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                QStringLiteral("--clear-groups"), textInstallProgram()}
+            + arguments;
+    }
+    QProcess process;
+    process.setWorkingDirectory(work.path());
+    process.setProcessEnvironment(Fixture::environment());
+    process.start(program, arguments);
+    QVERIFY2(process.waitForFinished(runTimeoutMs), "the program did not end");
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY2(process.readAllStandardError().contains("must be done as root"), "no reason given");
+    QVERIFY(!QFileInfo::exists(destination));
 }
 
 ZARVO_TEST_MAIN_CORE(TestTextInstallSession)
