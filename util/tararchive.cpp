@@ -82,10 +82,13 @@ QString writerError(archive *writer)
     const int number = archive_errno(writer);
     if (number > 0) {
         const QString system = qt_error_string(number);
-        if (text.isEmpty())
+        if (text.isEmpty()) {
             text = system;
-        else if (!text.contains(system))
+        } else if (!text.contains(system)) {
+            if (text.endsWith(QLatin1Char('.')))
+                text.chop(1);
             text += QStringLiteral(": ") + system;
+        }
     }
     return text;
 }
