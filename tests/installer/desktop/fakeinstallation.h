@@ -32,6 +32,9 @@ public:
     bool addPathTool(const QString &name, const QByteArray &body = "exit 0");
     QString binDir() const { return m_tmp.path() + QStringLiteral("/path-bin"); }
 
+    // A script at path that logs its runs like the fake tools.
+    bool writeTool(const QString &path, const QByteArray &body);
+
     QStringList runs() const;
     QByteArray entry() const;
 
@@ -39,8 +42,6 @@ public:
     static const QList<int> &iconSizes();
 
 private:
-    bool writeTool(const QString &path, const QByteArray &body);
-
     QTemporaryDir m_tmp;
     QString m_dir;
 };
