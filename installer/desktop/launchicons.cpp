@@ -122,6 +122,11 @@ void installIconsAndMenuEntry(Installer &installer, const QString &installDir,
         return;
     }
 
+    // The icon tool decides between the per-user and the system-wide icon
+    // theme by the same setting as the menu tool; without it, root's icons
+    // would go into the system's theme beside a menu entry in root's home.
+    setXdgInstallMode(installer.installMode());
+
     for (const int size : launchIconSizes) {
         const QString sizeText = QString::number(size);
         const QString iconFile = iconsDir + QLatin1Char('/') + sizeText + QLatin1Char('x')
@@ -137,8 +142,6 @@ void installIconsAndMenuEntry(Installer &installer, const QString &installDir,
             return;
         }
     }
-
-    setXdgInstallMode(installer.installMode());
 
     const int status = QProcess::execute(
             menuTool, { QStringLiteral("install"), iconsDir + QLatin1Char('/') + desktopFileName });

@@ -65,7 +65,7 @@ void TestPostInstallSequence::sequence_data()
     const QString cleaning = QStringLiteral("status Cleaning up files from previous installation(s)");
     const QString finished = QStringLiteral("status Finished");
     const QString iconRun = QStringLiteral(
-            "run xdg-icon-resource|unset|install|--size|%1|@/icons/%1x%1/corvane-zarvo.png");
+            "run xdg-icon-resource|user|install|--size|%1|@/icons/%1x%1/corvane-zarvo.png");
     const QString mimeRun = QStringLiteral("run xdg-mime|%1|install|@/lumo-mime.xml");
     const QString scriptRun = QStringLiteral("run post-install.sh|%1");
 
@@ -89,8 +89,8 @@ void TestPostInstallSequence::sequence_data()
             << QStringList({ icons, iconRun.arg(16), iconRun.arg(24),
                              "box window Critical Installation Error: xdg-icon-resource exited"
                              " with status 2.",
-                             association, mimeRun.arg("unset"), cleaning,
-                             scriptRun.arg("unset"), finished });
+                             association, mimeRun.arg("user"), cleaning,
+                             scriptRun.arg("user"), finished });
     QTest::newRow("everything, mode passed on")
             << QStringList() << true << QByteArray("exit 0") << true
             << QStringList({ icons, iconRun.arg(16), iconRun.arg(24), iconRun.arg(32),
