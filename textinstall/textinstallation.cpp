@@ -18,11 +18,16 @@ namespace {
 // its way and needs only a few turns of the event loop. This is the bound
 // for an engine that sends none.
 const int cancelReportMs = 2000;
+// A file that could not be copied is reported at once by the progress of the
+// copy going on. An error followed by nothing for this long ended the run
+// (a full disk ends it with the same words as a single failed write).
+const int quietAfterErrorMs = 5000;
 
 QRegularExpression patternFor(const char *sourceText)
 {
     QString pattern = QRegularExpression::escape(QCoreApplication::translate("Tar", sourceText));
     pattern.replace(QLatin1String("\\%1"), QLatin1String(".*"));
+    pattern.replace(QLatin1String("\\%2"), QLatin1String(".*"));
     return QRegularExpression(QLatin1Char('^') + pattern + QStringLiteral("\\z"),
                               QRegularExpression::DotMatchesEverythingOption);
 }
@@ -36,6 +41,9 @@ TextInstallation::TextInstallation(Console &console, TerminalPrompt &prompt,
     , m_prompt(prompt)
     , m_watcher(watcher)
 {
+    m_quietAfterError.setSingleShot(true);
+    m_quietAfterError.setInterval(quietAfterErrorMs);
+    connect(&m_quietAfterError, &QTimer::timeout, this, [this] { conclude(InstallFailed); });
 }
 
 TextInstallation::~TextInstallation() = default;
@@ -50,6 +58,7 @@ bool TextInstallation::isPerFileError(const QString &message)
         patternFor("Error reading file information for \"%1\"."),
         patternFor("Error changing permissions on \"%1\"."),
         patternFor("Error changing timestamps on \"%1\"."),
+        patternFor("Skipped \"%1\": it leads back to \"%2\", which contains it."),
     };
     for (const QRegularExpression &pattern : patterns) {
         if (pattern.match(message).hasMatch())
@@ -74,6 +83,8 @@ int TextInstallation::run(const QString &source, const QString &destination)
 
     connect(&installer, &Installer::progress, &printer, &ProgressPrinter::setProgress);
     connect(&installer, &Installer::status, &printer, &ProgressPrinter::setStatus);
+    connect(&installer, &Installer::progress, &m_quietAfterError, &QTimer::stop);
+    connect(&installer, &Installer::status, &m_quietAfterError, &QTimer::stop);
     connect(&installer, &Installer::error, this, &TextInstallation::installerError);
     connect(&installer, &Installer::cancelled, this, &TextInstallation::installerCancelled);
     // One more turn of the event loop lets the copy's own last reports, which
@@ -90,6 +101,7 @@ int TextInstallation::run(const QString &source, const QString &destination)
         m_loop.exec();
 
     disconnect(signalConnection);
+    m_quietAfterError.stop();
     printer.finish();
     m_installer = nullptr;
     m_printer = nullptr;
@@ -102,7 +114,9 @@ void TextInstallation::installerError(const QString &message)
         return;
     m_hadError = true;
     m_console.printError(Console::printable(message, true));
-    if (!isPerFileError(message))
+    if (isPerFileError(message))
+        m_quietAfterError.start();
+    else
         conclude(InstallFailed);
 }
 
@@ -158,5 +172,6 @@ void TextInstallation::conclude(int status)
         return;
     m_concluded = true;
     m_status = status;
+    m_quietAfterError.stop();
     m_loop.quit();
 }

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class Console;
 class Installer;
@@ -37,7 +38,7 @@ public:
     // Runs the installation to its end and returns the exit status.
     int run(const QString &source, const QString &destination);
 
-    // Whether an error message reports a single file that could not be
+    // Whether an error message reports a single entry that could not be
     // copied; the copy goes on after those, every other error ends the run.
     static bool isPerFileError(const QString &message);
 
@@ -58,6 +59,7 @@ private:
     ProgressPrinter *m_printer = nullptr;
     QString m_destination;
     QEventLoop m_loop;
+    QTimer m_quietAfterError;
     bool m_hadError = false;
     bool m_cancelRequested = false;
     bool m_concluded = false;

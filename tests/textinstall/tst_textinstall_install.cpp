@@ -40,6 +40,8 @@ private slots:
     void fullInstall();
     void existingDestination_data();
     void existingDestination();
+    void errorsDuringInstall_data();
+    void errorsDuringInstall();
     void interrupted_data();
     void interrupted();
     void progressOffTerminal();
@@ -187,6 +189,45 @@ void TestTextInstallInstall::existingDestination()
         QCOMPARE(Fixture::readFile(kept), QByteArray("from before\n"));
     else
         QCOMPARE(Fixture::readFile(destination), QByteArray("not a directory\n"));
+}
+
+void TestTextInstallInstall::errorsDuringInstall_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("copyGoesOn");
+
+    // A directory, not empty, where the installation has a file: that file cannot be written.
+    QTest::newRow("tree: one file fails, the copy goes on") << QStringLiteral("tree") << true;
+    QTest::newRow("archive: the extraction stops") << QStringLiteral("archive") << false;
+}
+
+void TestTextInstallInstall::errorsDuringInstall()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, copyGoesOn);
+
+    QTemporaryDir work;
+    const QString destination = work.filePath(QStringLiteral("zarvo"));
+    QVERIFY(Fixture::writeFile(destination + QStringLiteral("/doc/RELEASE-NOTES/kept.txt"), "x"));
+    ProgramRun run(ProgramRun::Pipes, source(kind),
+                   installArguments(destination, {QStringLiteral("--yes")}),
+                   Fixture::environment());
+    QVERIFY(run.start());
+    run.closeInput();
+    QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");
+    QCOMPARE(run.exitStatus(), 1);
+    QVERIFY2(run.errorOutput().contains("RELEASE-NOTES"), run.errorOutput().constData());
+    QVERIFY2(!run.output().contains("The installation is finished."), run.output().constData());
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/.installed")), copyGoesOn);
+    if (copyGoesOn) {
+        QVERIFY2(run.errorOutput().endsWith("There was an error during the installation.\n"),
+                 run.errorOutput().constData());
+        const QString differences = Fixture::compareTrees(
+            m_tree, destination,
+            {QStringLiteral(".installed"), QStringLiteral("doc/RELEASE-NOTES"),
+             QStringLiteral("doc/RELEASE-NOTES/kept.txt")});
+        QVERIFY2(differences.isEmpty(), qPrintable(differences));
+    }
 }
 
 void TestTextInstallInstall::interrupted_data()

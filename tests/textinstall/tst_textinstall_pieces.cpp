@@ -169,6 +169,9 @@ void TestTextInstallPieces::perFileErrors_data()
     QTest::newRow("file unwritable")
         << QStringLiteral("Can't open \"/dst/x\" for writing.") << true;
     QTest::newRow("timestamps") << QStringLiteral("Error changing timestamps on \"/dst/x\".") << true;
+    QTest::newRow("a directory leading back to its ancestor")
+        << QStringLiteral("Skipped \"/src/a/loop\": it leads back to \"/src/a\", which contains it.")
+        << true;
     QTest::newRow("archive unreadable ends the run")
         << QStringLiteral("Can't open \"/src/zarvo.tgz\" for reading: Permission denied.") << false;
     QTest::newRow("directory not created ends the run")
