@@ -40,6 +40,8 @@ Console::Console(SignalWatcher *watcher)
     : m_watcher(watcher)
     , m_inputIsTerminal(::isatty(STDIN_FILENO) == 1)
     , m_outputIsTerminal(::isatty(STDOUT_FILENO) == 1)
+    , m_readerFd(!m_outputIsTerminal && ::isatty(STDERR_FILENO) == 1 ? STDERR_FILENO
+                                                                      : STDOUT_FILENO)
 {
 }
 
@@ -57,6 +59,13 @@ void Console::print(const QString &text)
 {
     clearStatusLine();
     writeOut(text.toLocal8Bit() + '\n');
+    redrawStatusLine();
+}
+
+void Console::printForReader(const QString &text)
+{
+    clearStatusLine();
+    writeForReader(text.toLocal8Bit() + '\n');
     redrawStatusLine();
 }
 
@@ -95,7 +104,7 @@ void Console::endStatusLine()
 Console::ReadResult Console::ask(const QString &question, QString *answer)
 {
     endStatusLine();
-    writeOut(question.toLocal8Bit());
+    writeForReader(question.toLocal8Bit());
     for (;;) {
         const int end = m_pendingInput.indexOf('\n');
         if (end >= 0) {
@@ -118,7 +127,7 @@ Console::ReadResult Console::ask(const QString &question, QString *answer)
             return EndOfInput;
         }
         if ((fds[1].revents & POLLIN) && m_watcher->take() != 0) {
-            writeOut(QByteArrayLiteral("\n"));
+            writeForReader(QByteArrayLiteral("\n"));
             return Interrupted;
         }
         if (fds[0].revents & POLLNVAL)
@@ -129,7 +138,7 @@ Console::ReadResult Console::ask(const QString &question, QString *answer)
             if (count < 0 && errno == EINTR)
                 continue;
             if (count <= 0) {
-                writeOut(QByteArrayLiteral("\n"));
+                writeForReader(QByteArrayLiteral("\n"));
                 if (m_pendingInput.isEmpty())
                     return EndOfInput;
                 *answer = QString::fromLocal8Bit(m_pendingInput);
@@ -186,6 +195,11 @@ QString Console::cut(const QString &text, int columns)
 void Console::writeOut(const QByteArray &bytes)
 {
     writeAll(STDOUT_FILENO, bytes);
+}
+
+void Console::writeForReader(const QByteArray &bytes)
+{
+    writeAll(m_readerFd, bytes);
 }
 
 void Console::clearStatusLine()

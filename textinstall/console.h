@@ -24,6 +24,10 @@ public:
 
     // A line on standard output.
     void print(const QString &text);
+    // Text for the person answering the questions: on standard output when
+    // that is a terminal, else on standard error when that is one, so that
+    // a redirected log does not swallow it.
+    void printForReader(const QString &text);
     // A message on standard error, as it comes.
     void printError(const QString &text);
     // Replaces the in-place line on a terminal (text already cut to width).
@@ -47,12 +51,14 @@ public:
 
 private:
     void writeOut(const QByteArray &bytes);
+    void writeForReader(const QByteArray &bytes);
     void clearStatusLine();
     void redrawStatusLine();
 
     SignalWatcher *m_watcher;
     bool m_inputIsTerminal;
     bool m_outputIsTerminal;
+    int m_readerFd;
     QString m_statusLine;
     bool m_statusLineShown = false;
     QByteArray m_pendingInput;

@@ -60,11 +60,14 @@ LicenceAgreement::Result LicenceAgreement::obtain(Console &console, SignalWatche
     }
 
     const QString shown = Console::printable(text(), true);
-    switch (Pager::show(shown, watcher)) {
+    // A pager writes to standard output, which must then be the terminal.
+    const Pager::Result paged =
+        console.outputIsTerminal() ? Pager::show(shown, watcher) : Pager::NotAvailable;
+    switch (paged) {
     case Pager::Interrupted:
         return Interrupted;
     case Pager::NotAvailable:
-        console.print(shown);
+        console.printForReader(shown);
         break;
     case Pager::Shown:
         break;

@@ -70,6 +70,7 @@ bool ProgramRun::start()
     std::vector<char *> argv = pointers(argumentBytes);
     std::vector<char *> envp = pointers(environmentBytes);
     const QByteArray directory = QFile::encodeName(m_workingDirectory);
+    const QByteArray outputFile = QFile::encodeName(m_outputFile);
 
     if (m_mode == Terminal) {
         struct winsize size = {};
@@ -79,6 +80,12 @@ bool ProgramRun::start()
         if (m_pid < 0)
             return false;
         if (m_pid == 0) {
+            if (!outputFile.isEmpty()) {
+                const int fd = ::open(outputFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0)
+                    ::_exit(126);
+                ::close(fd);
+            }
             if (::chdir(directory.constData()) == 0)
                 ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);

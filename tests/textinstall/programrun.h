@@ -24,6 +24,8 @@ public:
 
     // Columns of the pseudo-terminal; set before start().
     void setTerminalWidth(int columns) { m_columns = columns; }
+    // Sends standard output to a file instead, as `> file` does (Terminal only).
+    void setOutputFile(const QString &path) { m_outputFile = path; }
 
     bool start();
     pid_t pid() const { return m_pid; }
@@ -54,6 +56,7 @@ private:
     QStringList m_arguments;
     QProcessEnvironment m_environment;
     int m_columns = 100;
+    QString m_outputFile;
     pid_t m_pid = -1;
     int m_terminalFd = -1;
     int m_inputFd = -1;

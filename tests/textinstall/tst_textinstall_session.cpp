@@ -38,6 +38,7 @@ private slots:
     void licenceOnTerminal_data();
     void licenceOnTerminal();
     void licenceThroughPager();
+    void questionsWithOutputToALog();
     void destinationArgument_data();
     void destinationArgument();
     void destinationPrompt();
@@ -247,6 +248,27 @@ void TestTextInstallSession::licenceThroughPager()
     QCOMPARE(Fixture::readFile(pagerOutput), expected);
     QVERIFY2(!run.output().contains("CORVANE ZARVO LICENCE AGREEMENT"),
              "the licence was printed although the pager showed it");
+}
+
+void TestTextInstallSession::questionsWithOutputToALog()
+{
+    // textinstall > install.log on a terminal: the person at the terminal
+    // must still see the licence and the question.
+    QTemporaryDir work;
+    const QString log = work.filePath(QStringLiteral("install.log"));
+    QProcessEnvironment environment = Fixture::environment();
+    environment.insert(QStringLiteral("PAGER"), QStringLiteral("cat"));
+    ProgramRun run(ProgramRun::Terminal, m_tree, QStringList(), environment);
+    run.setOutputFile(log);
+    QVERIFY(run.start());
+    QVERIFY2(run.waitForOutput("Type \"yes\" to accept: ", runTimeoutMs), run.output().constData());
+    QVERIFY2(run.output().contains("CORVANE ZARVO LICENCE AGREEMENT"), run.output().constData());
+    run.send("no\r");
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+    QCOMPARE(run.exitStatus(), 1);
+    const QByteArray logged = Fixture::readFile(log);
+    QVERIFY2(!logged.contains("Type \"yes\""), logged.constData());
+    QVERIFY2(!logged.contains("LICENCE AGREEMENT"), logged.constData());
 }
 
 void TestTextInstallSession::destinationArgument_data()
