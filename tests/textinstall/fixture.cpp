@@ -3,6 +3,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -192,6 +193,8 @@ QString compareTrees(const QString &expected, const QString &actual, const QStri
             problems << QStringLiteral("contents differ: %1").arg(name);
         if (a.isExecutable() != b.isExecutable())
             problems << QStringLiteral("executable bit differs: %1").arg(name);
+        if (a.lastModified().toSecsSinceEpoch() != b.lastModified().toSecsSinceEpoch())
+            problems << QStringLiteral("modification time differs: %1").arg(name);
     }
     for (const QString &name : have) {
         if (!ignored.contains(name) && !wantSet.contains(name))

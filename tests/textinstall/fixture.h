@@ -29,7 +29,8 @@ bool addLargeFiles(const QString &root, int count, qint64 size, QString *why);
 // Removes a licence file from a source directory.
 bool removeLicenceFile(const QString &sourceDir, const QString &name);
 
-// Differences between two trees (names, kinds, contents, executable bits),
+// Differences between two trees (names, kinds, contents, executable bits,
+// modification times of files in whole seconds),
 // one per line; empty when they agree. Relative paths in `ignored` are skipped.
 QString compareTrees(const QString &expected, const QString &actual,
                      const QStringList &ignored = QStringList());
