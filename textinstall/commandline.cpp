@@ -43,6 +43,8 @@ QString CommandLine::usage() const
               "  --all-users       register the menu entry and icons for all users\n"
               "                    (must be root)\n"
               "  --help            show this text\n"
+              "  --                what follows is the install directory, even when\n"
+              "                    it starts with a dash\n"
               "\n"
               "Without an install directory, the default is offered on a terminal\n"
               "and used as it is otherwise.")
