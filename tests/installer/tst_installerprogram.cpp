@@ -1,4 +1,5 @@
 #include "tests/support/testenvironment.h"
+#include "util/dependencyscan.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,6 +32,8 @@ private slots:
     void pluginLacksLibrary();
     void pluginNotFound_data();
     void pluginNotFound();
+    void ownLibrariesFirst_data();
+    void ownLibrariesFirst();
 
 private:
     struct Run
@@ -139,7 +142,8 @@ bool TestInstallerProgram::answerBox(qint64 pid, const QString &title, QProcess 
         *why = QStringLiteral("no window \"%1\" appeared").arg(title);
         return false;
     }
-    const QString window = QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0);
+    const QString window =
+        QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0);
     // A key may arrive before the box takes the focus; press again until it closes.
     for (int attempt = 0; attempt < 10; ++attempt) {
         QProcess::execute(xdotool, {QStringLiteral("windowfocus"), window});
@@ -165,7 +169,8 @@ TestInstallerProgram::Run TestInstallerProgram::run(const QString &program,
         result.why = QStringLiteral("the installer did not start");
         return result;
     }
-    if (!boxTitle.isEmpty() && !answerBox(installer.processId(), boxTitle, &installer, &result.why)) {
+    if (!boxTitle.isEmpty()
+        && !answerBox(installer.processId(), boxTitle, &installer, &result.why)) {
         installer.kill();
         installer.waitForFinished(5000);
         return result;
@@ -410,6 +415,48 @@ void TestInstallerProgram::pluginNotFound()
              "the program ended as if it had succeeded");
     QVERIFY2(result.error.contains(QLatin1String("no Qt platform plugin could be initialized")),
              qPrintable(result.error));
+}
+
+void TestInstallerProgram::ownLibrariesFirst_data()
+{
+    QTest::addColumn<QStringList>("places");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("in lib/internal") << QStringList{"lib/internal"} << "lib/internal";
+    QTest::newRow("beside the program") << QStringList{"bin"} << "bin";
+    QTest::newRow("in both places") << QStringList{"bin", "lib/internal"} << "lib/internal";
+}
+
+// A shipped tree carries the toolkit's libraries in lib/internal; the program
+// must take them before the machine's own.
+void TestInstallerProgram::ownLibrariesFirst()
+{
+    QFETCH(QStringList, places);
+    QFETCH(QString, expected);
+    if (QStandardPaths::findExecutable(QStringLiteral("ldd")).isEmpty())
+        QSKIP("this machine has no ldd");
+
+    QString systemCore;
+    const QStringList used =
+        resolveLibraryDependencies(QStringLiteral(ZARVO_INSTALLER_PROGRAM), nullptr);
+    for (const QString &path : used) {
+        if (QFileInfo(path).fileName() == QLatin1String("libQt5Core.so.5"))
+            systemCore = path;
+    }
+    QVERIFY2(!systemCore.isEmpty(), "the program does not use libQt5Core.so.5");
+
+    const QString program = copyProgram(root + QStringLiteral("/shipped/bin"), false);
+    QVERIFY(!program.isEmpty());
+    for (const QString &place : qAsConst(places)) {
+        const QString dir = root + QStringLiteral("/shipped/") + place;
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::copy(systemCore, dir + QStringLiteral("/libQt5Core.so.5")));
+    }
+
+    const QStringList resolved = resolveLibraryDependencies(program, nullptr);
+    QVERIFY2(resolved.contains(root + QStringLiteral("/shipped/") + expected
+                               + QStringLiteral("/libQt5Core.so.5")),
+             qPrintable(resolved.join(QLatin1Char(' '))));
 }
 
 ZARVO_TEST_MAIN_CORE(TestInstallerProgram)
