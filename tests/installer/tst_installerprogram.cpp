@@ -303,24 +303,47 @@ void TestInstallerProgram::iconOnly_data()
     QTest::newRow("a directory and -icon") << QStringList{"/opt/corvane/zarvo", "-icon"};
 }
 
-// With no desktop session there is nothing to register: the console branch
-// ends at once, without a window and without an event loop.
+// The console branch registers the installation that holds the program, not
+// a directory from the command line, and ends without a window. The
+// installation's own tools are fakes that note how they were called.
 void TestInstallerProgram::iconOnly()
 {
     QFETCH(QStringList, arguments);
     REQUIRE_DISPLAY();
 
-    const QString program = copyProgram(root + QStringLiteral("/tree/bin"), true);
+    const QString top = root + QStringLiteral("/tree");
+    const QString program = copyProgram(top + QStringLiteral("/bin"), true);
     QVERIFY(!program.isEmpty());
-    QVERIFY(TestEnvironment::writeScript(root + QStringLiteral("/tree/bin/pesk"), "#!/bin/sh\n"));
+    QVERIFY(TestEnvironment::writeScript(top + QStringLiteral("/bin/pesk"), "#!/bin/sh\n"));
     // Marks a build tree, whose desktop entry is left as it is.
-    QVERIFY(TestEnvironment::writeScript(root + QStringLiteral("/tree/Makefile"), "all:\n"));
+    QVERIFY(TestEnvironment::writeScript(top + QStringLiteral("/Makefile"), "all:\n"));
+    QVERIFY(QDir().mkpath(top + QStringLiteral("/icons")));
+    QVERIFY(QDir().mkpath(top + QStringLiteral("/libexec")));
+    const QByteArray log = QFile::encodeName(root + QStringLiteral("/tools.log"));
+    for (const char *tool : {"xdg-icon-resource", "xdg-desktop-menu"}) {
+        QVERIFY(TestEnvironment::writeScript(
+            top + QStringLiteral("/libexec/") + QLatin1String(tool),
+            QByteArray("#!/bin/sh\necho \"") + tool + " $*\" >> '" + log + "'\n"));
+    }
 
-    const Run result = run(program, arguments, QString(), environment());
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("KDE_FULL_SESSION"), QStringLiteral("true"));
+    const Run result = run(program, arguments, QString(), env);
     QVERIFY2(result.finished, qPrintable(result.why));
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.error, QString());
     QCOMPARE(result.exitCode, 0);
+
+    QFile calls(QFile::decodeName(log));
+    QVERIFY2(calls.open(QIODevice::ReadOnly), "the installation's tools were not run");
+    const QStringList lines = QString::fromLocal8Bit(calls.readAll()).split(QLatin1Char('\n'));
+    QVERIFY2(lines.contains(QStringLiteral("xdg-desktop-menu install %1/icons/corvane-zarvo.desktop")
+                                .arg(top)),
+             qPrintable(lines.join(QLatin1Char('\n'))));
+    QVERIFY2(lines.contains(QStringLiteral("xdg-icon-resource install --size 16 "
+                                           "%1/icons/16x16/corvane-zarvo.png")
+                                .arg(top)),
+             qPrintable(lines.join(QLatin1Char('\n'))));
 }
 
 void TestInstallerProgram::noDisplay_data()
