@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
+
 class Tar;
 
 // The worker: fills the destination from the installation source, writes the
@@ -39,6 +41,9 @@ private:
     QString destination;
     QStringList m_missingLibraries;
     bool fromArchive;
+    // Set on the worker when Tar reports that it stopped on the cancel
+    // request; the destructor delivers that report (see there).
+    std::atomic<bool> cancelReported;
 };
 
 #endif
