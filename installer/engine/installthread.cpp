@@ -40,6 +40,11 @@ QStringList InstallThread::missingLibraries() const
     return m_missingLibraries;
 }
 
+bool InstallThread::isCancelRequested() const
+{
+    return tar->isCancelRequested();
+}
+
 void InstallThread::run()
 {
     emit status(tr("Examining source directory \"%1\"").arg(source));

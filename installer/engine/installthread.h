@@ -22,6 +22,8 @@ public:
 
     // Meaningful after installerFinished.
     QStringList missingLibraries() const;
+    // True once destruction has begun to stop the worker.
+    bool isCancelRequested() const;
 
 signals:
     void cancelled();
