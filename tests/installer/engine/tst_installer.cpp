@@ -253,8 +253,8 @@ void TestInstaller::cancelWhileCopying()
                              10000);
     installer.cancel();
     // The worker has stopped: the file in progress is complete, nothing after it started.
-    QVERIFY(peer.releasedInTime());
     peer.join();
+    QVERIFY(peer.releasedInTime());
     QCOMPARE(peer.bytesDrained(), qint64(1024 * 1024));
     QVERIFY(!QFileInfo::exists(m_destination + QStringLiteral("/a/next")));
     QVERIFY(!installer.installThread());
