@@ -2,15 +2,15 @@
 
 #include "installer/desktop/postinstallsequence.h"
 #include "installer/engine/installer.h"
+#include "installer/engine/installthread.h"
 #include "installer/productidentity.h"
 #include "textinstall/console.h"
 #include "textinstall/progressprinter.h"
 #include "textinstall/signalwatcher.h"
 #include "textinstall/terminalprompt.h"
 
-#include <QRegularExpression>
+#include <QThread>
 #include <QTimer>
-#include <QVector>
 
 namespace {
 
@@ -18,19 +18,6 @@ namespace {
 // its way and needs only a few turns of the event loop. This is the bound
 // for an engine that sends none.
 const int cancelReportMs = 2000;
-// A file that could not be copied is reported at once by the progress of the
-// copy going on. An error followed by nothing for this long ended the run
-// (a full disk ends it with the same words as a single failed write).
-const int quietAfterErrorMs = 5000;
-
-QRegularExpression patternFor(const char *sourceText)
-{
-    QString pattern = QRegularExpression::escape(QCoreApplication::translate("Tar", sourceText));
-    pattern.replace(QLatin1String("\\%1"), QLatin1String(".*"));
-    pattern.replace(QLatin1String("\\%2"), QLatin1String(".*"));
-    return QRegularExpression(QLatin1Char('^') + pattern + QStringLiteral("\\z"),
-                              QRegularExpression::DotMatchesEverythingOption);
-}
 
 } // namespace
 
@@ -41,31 +28,9 @@ TextInstallation::TextInstallation(Console &console, TerminalPrompt &prompt,
     , m_prompt(prompt)
     , m_watcher(watcher)
 {
-    m_quietAfterError.setSingleShot(true);
-    m_quietAfterError.setInterval(quietAfterErrorMs);
-    connect(&m_quietAfterError, &QTimer::timeout, this, [this] { conclude(InstallFailed); });
 }
 
 TextInstallation::~TextInstallation() = default;
-
-bool TextInstallation::isPerFileError(const QString &message)
-{
-    static const QVector<QRegularExpression> patterns = {
-        patternFor("Can't open \"%1\" for reading."),
-        patternFor("Can't open \"%1\" for writing."),
-        patternFor("Error writing to \"%1\"."),
-        patternFor("Error reading from \"%1\"."),
-        patternFor("Error reading file information for \"%1\"."),
-        patternFor("Error changing permissions on \"%1\"."),
-        patternFor("Error changing timestamps on \"%1\"."),
-        patternFor("Skipped \"%1\": it leads back to \"%2\", which contains it."),
-    };
-    for (const QRegularExpression &pattern : patterns) {
-        if (pattern.match(message).hasMatch())
-            return true;
-    }
-    return false;
-}
 
 int TextInstallation::run(const QString &source, const QString &destination)
 {
@@ -73,6 +38,7 @@ int TextInstallation::run(const QString &source, const QString &destination)
     m_hadError = false;
     m_cancelRequested = false;
     m_concluded = false;
+    m_workerStopped = false;
     m_status = InstallFailed;
 
     Installer installer(nullptr, &m_prompt);
@@ -83,8 +49,6 @@ int TextInstallation::run(const QString &source, const QString &destination)
 
     connect(&installer, &Installer::progress, &printer, &ProgressPrinter::setProgress);
     connect(&installer, &Installer::status, &printer, &ProgressPrinter::setStatus);
-    connect(&installer, &Installer::progress, &m_quietAfterError, &QTimer::stop);
-    connect(&installer, &Installer::status, &m_quietAfterError, &QTimer::stop);
     connect(&installer, &Installer::error, this, &TextInstallation::installerError);
     connect(&installer, &Installer::cancelled, this, &TextInstallation::installerCancelled);
     // One more turn of the event loop lets the copy's own last reports, which
@@ -97,11 +61,17 @@ int TextInstallation::run(const QString &source, const QString &destination)
                                    &TextInstallation::interrupt);
 
     installer.install(source, destination);
+    if (QThread *worker = installer.installThread()) {
+        connect(worker, &QThread::finished, this, &TextInstallation::workerStopped,
+                Qt::QueuedConnection);
+        // It may have been quicker than the connection.
+        if (worker->isFinished())
+            QMetaObject::invokeMethod(this, &TextInstallation::workerStopped, Qt::QueuedConnection);
+    }
     if (!m_concluded)
         m_loop.exec();
 
     disconnect(signalConnection);
-    m_quietAfterError.stop();
     printer.finish();
     m_installer = nullptr;
     m_printer = nullptr;
@@ -114,10 +84,6 @@ void TextInstallation::installerError(const QString &message)
         return;
     m_hadError = true;
     m_console.printError(Console::printable(message, true));
-    if (isPerFileError(message))
-        m_quietAfterError.start();
-    else
-        conclude(InstallFailed);
 }
 
 void TextInstallation::installerCancelled()
@@ -166,12 +132,36 @@ void TextInstallation::interrupt()
     });
 }
 
+void TextInstallation::workerStopped()
+{
+    if (m_concluded || m_workerStopped)
+        return;
+    m_workerStopped = true;
+    // The copy's own reports travel two queued hops behind the worker's end:
+    // let both pass before deciding that the run ended without a finish.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (m_concluded)
+                        return;
+                    if (m_cancelRequested)
+                        installerCancelled();
+                    else
+                        conclude(InstallFailed);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
 void TextInstallation::conclude(int status)
 {
     if (m_concluded)
         return;
     m_concluded = true;
     m_status = status;
-    m_quietAfterError.stop();
     m_loop.quit();
 }

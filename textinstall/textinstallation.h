@@ -4,7 +4,6 @@
 #include <QEventLoop>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 class Console;
 class Installer;
@@ -38,15 +37,14 @@ public:
     // Runs the installation to its end and returns the exit status.
     int run(const QString &source, const QString &destination);
 
-    // Whether an error message reports a single entry that could not be
-    // copied; the copy goes on after those, every other error ends the run.
-    static bool isPerFileError(const QString &message);
-
 private slots:
     void installerError(const QString &message);
     void installerCancelled();
     void installerFinished();
     void interrupt();
+    // The worker's run has returned, after a finish, an error that ended it,
+    // or a cancellation.
+    void workerStopped();
 
 private:
     void conclude(int status);
@@ -59,10 +57,10 @@ private:
     ProgressPrinter *m_printer = nullptr;
     QString m_destination;
     QEventLoop m_loop;
-    QTimer m_quietAfterError;
     bool m_hadError = false;
     bool m_cancelRequested = false;
     bool m_concluded = false;
+    bool m_workerStopped = false;
     int m_status = InstallFailed;
 };
 

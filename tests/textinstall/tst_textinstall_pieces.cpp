@@ -4,7 +4,6 @@
 #include "textinstall/console.h"
 #include "textinstall/destinationchoice.h"
 #include "textinstall/progressprinter.h"
-#include "textinstall/textinstallation.h"
 
 #include "tests/support/testenvironment.h"
 
@@ -23,8 +22,6 @@ private slots:
     void commandLine();
     void destinationRule_data();
     void destinationRule();
-    void perFileErrors_data();
-    void perFileErrors();
 };
 
 void TestTextInstallPieces::terminalLine_data()
@@ -157,36 +154,6 @@ void TestTextInstallPieces::destinationRule()
     QFETCH(QString, path);
     QFETCH(bool, valid);
     QCOMPARE(DestinationChoice::isValid(path), valid);
-}
-
-void TestTextInstallPieces::perFileErrors_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("perFile");
-
-    QTest::newRow("file unreadable")
-        << QStringLiteral("Can't open \"/src/a b\" for reading.") << true;
-    QTest::newRow("file unwritable")
-        << QStringLiteral("Can't open \"/dst/x\" for writing.") << true;
-    QTest::newRow("timestamps") << QStringLiteral("Error changing timestamps on \"/dst/x\".") << true;
-    QTest::newRow("a directory leading back to its ancestor")
-        << QStringLiteral("Skipped \"/src/a/loop\": it leads back to \"/src/a\", which contains it.")
-        << true;
-    QTest::newRow("archive unreadable ends the run")
-        << QStringLiteral("Can't open \"/src/zarvo.tgz\" for reading: Permission denied.") << false;
-    QTest::newRow("directory not created ends the run")
-        << QStringLiteral("Could not create directory \"/dst/sub\".") << false;
-    QTest::newRow("destination not created ends the run")
-        << QStringLiteral("Could not create destination directory \"/dst\". File exists") << false;
-    QTest::newRow("extraction error ends the run")
-        << QStringLiteral("Error writing \"/dst/x\": No space left on device") << false;
-}
-
-void TestTextInstallPieces::perFileErrors()
-{
-    QFETCH(QString, message);
-    QFETCH(bool, perFile);
-    QCOMPARE(TextInstallation::isPerFileError(message), perFile);
 }
 
 ZARVO_TEST_MAIN_CORE(TestTextInstallPieces)
