@@ -3,7 +3,6 @@
 // what the program links.
 #include "fixture.h"
 #include "programrun.h"
-#include "stubguard.h"
 
 #include "tests/support/testenvironment.h"
 
@@ -34,7 +33,6 @@ class TestTextInstallInstall : public QObject
 
 private slots:
     void initTestCase();
-    void init();
 
     void fullInstall_data();
     void fullInstall();
@@ -73,12 +71,6 @@ void TestTextInstallInstall::initTestCase()
     m_largeTree = m_root.filePath(QStringLiteral("large"));
     QVERIFY2(Fixture::writeTree(m_largeTree, Fixture::Plain, &why), qPrintable(why));
     QVERIFY2(Fixture::addLargeFiles(m_largeTree, 400, 1024 * 1024, &why), qPrintable(why));
-}
-
-void TestTextInstallInstall::init()
-{
-    if (qstrcmp(QTest::currentTestFunction(), "linksNoGraphicsLibraries") != 0)
-        ZARVO_SKIP_WITHOUT_ENGINE(m_tree);
 }
 
 QString TestTextInstallInstall::source(const QString &kind) const

@@ -2,7 +2,6 @@
 // line, missing installation files, licence, destination.
 #include "fixture.h"
 #include "programrun.h"
-#include "stubguard.h"
 
 #include "tests/support/testenvironment.h"
 
@@ -27,7 +26,6 @@ class TestTextInstallSession : public QObject
 
 private slots:
     void initTestCase();
-    void init();
 
     void commandLine_data();
     void commandLine();
@@ -56,13 +54,6 @@ void TestTextInstallSession::initTestCase()
     m_tree = m_root.filePath(QStringLiteral("tree"));
     QString why;
     QVERIFY2(Fixture::writeTree(m_tree, Fixture::Plain, &why), qPrintable(why));
-}
-
-void TestTextInstallSession::init()
-{
-    const QByteArray test = QTest::currentTestFunction();
-    if (test != "commandLine" && test != "allUsersNeedsRoot")
-        ZARVO_SKIP_WITHOUT_SOURCE_SEARCH(m_tree);
 }
 
 void TestTextInstallSession::commandLine_data()

@@ -2,7 +2,6 @@
 // files, must leave the same installation behind.
 #include "fixture.h"
 #include "programrun.h"
-#include "stubguard.h"
 
 #include "installer/wizard/installerwizard.h"
 #include "tests/support/testenvironment.h"
@@ -71,7 +70,6 @@ void TestTextInstallVersusWizard::sameResult_data()
 void TestTextInstallVersusWizard::sameResult()
 {
     QFETCH(QString, kind);
-    ZARVO_SKIP_WITHOUT_ENGINE(m_tree);
     const QString source = kind == QLatin1String("archive") ? m_archiveSource : m_tree;
 
     QTemporaryDir work;
