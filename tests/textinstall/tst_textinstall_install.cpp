@@ -36,6 +36,7 @@ private slots:
 
     void fullInstall_data();
     void fullInstall();
+    void licenceAcceptedOnTerminal();
     void existingDestination_data();
     void existingDestination();
     void errorsDuringInstall_data();
@@ -106,6 +107,23 @@ void TestTextInstallInstall::fullInstall()
     const QFileInfo marker(destination + QStringLiteral("/.installed"));
     QVERIFY(marker.isFile());
     QCOMPARE(marker.size(), 0);
+    const QString differences =
+        Fixture::compareTrees(m_tree, destination, {QStringLiteral(".installed")});
+    QVERIFY2(differences.isEmpty(), qPrintable(differences));
+}
+
+void TestTextInstallInstall::licenceAcceptedOnTerminal()
+{
+    QTemporaryDir work;
+    const QString destination = work.filePath(QStringLiteral("zarvo"));
+    ProgramRun run(ProgramRun::Terminal, m_archiveSource, {destination}, Fixture::environment());
+    QVERIFY(run.start());
+    QVERIFY2(run.waitForOutput("Type \"yes\" to accept: ", runTimeoutMs), run.output().constData());
+    QVERIFY(!QFileInfo::exists(destination));
+    run.send("yes\r");
+    QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");
+    QCOMPARE(run.exitStatus(), 0);
+    QVERIFY2(run.output().contains("The installation is finished."), run.output().constData());
     const QString differences =
         Fixture::compareTrees(m_tree, destination, {QStringLiteral(".installed")});
     QVERIFY2(differences.isEmpty(), qPrintable(differences));

@@ -173,19 +173,22 @@ void TestTextInstallSession::licenceOnTerminal_data()
 {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("status");
 
-    QTest::newRow("yes") << QByteArray("yes\r") << true;
-    QTest::newRow("YES in capitals, blanks around") << QByteArray("  YES \r") << true;
-    QTest::newRow("no") << QByteArray("no\r") << false;
-    QTest::newRow("y is not enough") << QByteArray("y\r") << false;
-    QTest::newRow("empty answer") << QByteArray("\r") << false;
-    QTest::newRow("end of input") << QByteArray("\x04") << false;
+    QTest::newRow("yes") << QByteArray("yes\r") << true << 1;
+    QTest::newRow("YES in capitals, blanks around") << QByteArray("  YES \r") << true << 1;
+    QTest::newRow("no") << QByteArray("no\r") << false << 1;
+    QTest::newRow("y is not enough") << QByteArray("y\r") << false << 1;
+    QTest::newRow("empty answer") << QByteArray("\r") << false << 1;
+    QTest::newRow("end of input") << QByteArray("\x04") << false << 1;
+    QTest::newRow("Ctrl-C") << QByteArray("\x03") << false << 130;
 }
 
 void TestTextInstallSession::licenceOnTerminal()
 {
     QFETCH(QByteArray, answer);
     QFETCH(bool, accepted);
+    QFETCH(int, status);
 
     ProgramRun run(ProgramRun::Terminal, m_tree, QStringList(), Fixture::environment());
     QVERIFY(run.start());
@@ -209,11 +212,12 @@ void TestTextInstallSession::licenceOnTerminal()
                  run.output().constData());
     } else {
         QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
-        QVERIFY2(run.output().contains("The licence agreement was not accepted"),
-                 run.output().constData());
+        const QByteArray expected = status == 130 ? "The installation was cancelled."
+                                                  : "The licence agreement was not accepted";
+        QVERIFY2(run.output().contains(expected), run.output().constData());
         QVERIFY2(!run.output().contains("Install Corvane Zarvo to:"), run.output().constData());
     }
-    QCOMPARE(run.exitStatus(), 1);
+    QCOMPARE(run.exitStatus(), status);
 }
 
 void TestTextInstallSession::licenceThroughPager()
