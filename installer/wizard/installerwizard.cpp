@@ -49,8 +49,12 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     // Before the defaults below, so that the default destination is checked.
     connect(ui->destLineEdit, &QLineEdit::textChanged, this, &InstallerWizard::verifyDest);
 
+    // On the modern style's white pages a label draws with the Text role,
+    // elsewhere with WindowText.
     QPalette palette = ui->directoryAdviceLabel->palette();
-    palette.setBrush(QPalette::All, QPalette::WindowText, QBrush(Qt::red, Qt::SolidPattern));
+    const QBrush red(Qt::red, Qt::SolidPattern);
+    palette.setBrush(QPalette::All, QPalette::WindowText, red);
+    palette.setBrush(QPalette::All, QPalette::Text, red);
     ui->directoryAdviceLabel->setPalette(palette);
     ui->directoryAdviceLabel->hide();
 

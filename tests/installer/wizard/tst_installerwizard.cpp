@@ -238,7 +238,8 @@ void tst_InstallerWizard::destinationRule()
     QCOMPARE(edit->text(), destination);
     QCOMPARE(next->isEnabled(), valid);
     QCOMPARE(note->isVisible(), !valid);
-    QCOMPARE(note->palette().color(QPalette::Active, QPalette::WindowText), QColor(Qt::red));
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        QCOMPARE(note->palette().color(group, note->foregroundRole()), QColor(Qt::red));
 
     // The same when the user types it (control characters cannot be typed).
     edit->clear();
