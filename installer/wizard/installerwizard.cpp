@@ -72,12 +72,6 @@ InstallerWizard::~InstallerWizard()
     delete ui;
 }
 
-void InstallerWizard::enableHighDpiScaling()
-{
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-}
-
 void InstallerWizard::substituteProductName()
 {
     const QString name = QLatin1String(productIdentity.productName);

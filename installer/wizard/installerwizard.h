@@ -26,10 +26,6 @@ public:
     bool loadLicence(const QString &sourceDir);
     void setDestination(const QString &path);
 
-    // Call before the application object exists: scales the wizard with the
-    // screen, so that it is not tiny on a high-resolution display.
-    static void enableHighDpiScaling();
-
     // The defaults of the install-type and destination pages follow the real
     // user id; tests replace where it comes from. Null restores getuid.
     using UserIdSource = uid_t (*)();
