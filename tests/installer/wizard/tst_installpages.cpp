@@ -1,4 +1,3 @@
-#include "installer/desktop/postinstallsequence.h"
 #include "installer/engine/installer.h"
 #include "installer/wizard/installerwizard.h"
 #include "installer/wizard/messageboxprompt.h"
@@ -21,6 +20,10 @@ using WizardDriver::button;
 namespace {
 
 uid_t rootId() { return 0; }
+
+// Generous for an installation of a few files; a wait that fails is reported
+// only after twice as long again.
+const int installTimeout = 15000;
 
 template <typename T>
 T *part(InstallerWizard &wizard, const char *name)
@@ -84,7 +87,6 @@ private:
     QString archiveSource;
     bool enginePresent = false;
     bool promptPresent = false;
-    bool sequencePresent = false;
 };
 
 void tst_InstallPages::initTestCase()
@@ -98,8 +100,7 @@ void tst_InstallPages::initTestCase()
     QVERIFY(WizardDriver::makeTree(bigTreeSource, 3000));
     QVERIFY(WizardDriver::makeArchiveSource(archiveSource));
 
-    // The parts other branches supply: an engine that reports back, a prompt
-    // that really asks, a post-install sequence that reports its steps.
+    // An engine that reports back, and a prompt that really asks.
     {
         Installer probe;
         QSignalSpy reports(&probe, &Installer::status);
@@ -111,7 +112,6 @@ void tst_InstallPages::initTestCase()
         MessageBoxPrompt prompt;
         promptPresent = prompt.askYesNo(nullptr, QStringLiteral("Probe"), QStringLiteral("Probe?"));
     }
-    sequencePresent = !missingLibrariesWarning({QStringLiteral("libX.so.1")}).isEmpty();
 }
 
 void tst_InstallPages::init()
@@ -148,7 +148,7 @@ void tst_InstallPages::startInstallation(InstallerWizard &wizard, const QString 
 void tst_InstallPages::installToFinish(InstallerWizard &wizard, const QString &destination)
 {
     startInstallation(wizard, treeSource, destination);
-    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QCOMPARE(wizard.currentId(), int(InstallerWizard::FinishPageId));
 }
 
@@ -186,7 +186,7 @@ void tst_InstallPages::finish()
     QVERIFY(installer);
     QCOMPARE(installer->installMode(), forAllUsers ? 0 : 1);
 
-    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QVERIFY2(wizard.currentId() == InstallerWizard::FinishPageId, qPrintable(answerer.describe()));
     QVERIFY2(QFileInfo::exists(destination + QStringLiteral("/.installed")), qPrintable(destination));
     QVERIFY(QFileInfo::exists(destination + QStringLiteral("/bin/pesk")));
@@ -197,8 +197,6 @@ void tst_InstallPages::finish()
     QVERIFY2(finishText.contains(expected), qPrintable(finishText));
     QVERIFY(!finishText.contains(QLatin1String("%2")));
     QTRY_COMPARE_WITH_TIMEOUT(part<QProgressBar>(wizard, "progressBar")->value(), 100, 5000);
-    if (sequencePresent)
-        QCOMPARE(part<QLabel>(wizard, "statusTextLabel")->text(), QStringLiteral("Finished"));
     QCOMPARE(wizard.nextId(), -1);
 }
 
@@ -230,7 +228,7 @@ void tst_InstallPages::finalPageButtons()
     }
     InstallerWizard wizard;
     startInstallation(wizard, treeSource, destination);
-    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QVERIFY2(wizard.currentId() == page, qPrintable(answerer.describe()));
 
     QAbstractButton *back = button(wizard, QWizard::BackButton);
@@ -261,7 +259,7 @@ void tst_InstallPages::errorBoxThenErrorPage()
     const QString destination = blocker + QStringLiteral("/zarvo");
     InstallerWizard wizard;
     startInstallation(wizard, treeSource, destination);
-    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QCOMPARE(wizard.currentId(), int(InstallerWizard::ErrorPageId));
 
     QCOMPARE(answerer.seen().size(), 1);
@@ -314,7 +312,7 @@ void tst_InstallPages::cancelDuringInstallation()
     QVERIFY2(wizard.isVisible(), "a cancel request keeps the wizard open");
     QCOMPARE(wizard.result(), 0);
 
-    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QVERIFY2(wizard.currentId() == InstallerWizard::CancelPageId, qPrintable(answerer.describe()));
     QVERIFY2(answerer.seen().isEmpty(), qPrintable(answerer.describe()));
     QVERIFY2(!QFileInfo::exists(destination + QStringLiteral("/.installed")),
@@ -349,7 +347,7 @@ void tst_InstallPages::destinationExists()
         QCOMPARE(part<QLabel>(wizard, "statusTextLabel")->text(), QString());
         QCOMPARE(part<QProgressBar>(wizard, "progressBar")->value(), 0);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QCOMPARE(wizard.currentId(),
              int(yes ? InstallerWizard::FinishPageId : InstallerWizard::CancelPageId));
     QVERIFY(!answerer.seen().isEmpty());
