@@ -487,8 +487,13 @@ void tst_InstallerWizard::textsFit()
 
     InstallerWizard wizard;
     QVERIFY(wizard.loadLicence(temp.path()));
-    // Shows the page with the longest texts it can have, the note included.
+    // Shows the page with the longest texts it can have: the note, a status
+    // line and a finish text naming a deep destination.
     wizard.setDestination(QString());
+    const QString deep = QStringLiteral("/home/ada/clusters/production/tools/corvane/zarvo/25.1.3/lib/internal/plugins/platforms");
+    part<QLabel>(wizard, "statusTextLabel")->setText(QStringLiteral("Copying \"libqxcb.so\" to \"%1\"").arg(deep));
+    auto *finishText = part<QLabel>(wizard, "finishTextLabel");
+    finishText->setText(finishText->text().arg(deep));
     wizard.setStartId(page);
     wizard.show();
     QCOMPARE(wizard.currentId(), page);
