@@ -49,6 +49,8 @@ private slots:
     void defaultsByUser();
     void loadLicence_data();
     void loadLicence();
+    void licenceLinkKeepsText_data();
+    void licenceLinkKeepsText();
     void keyboard_data();
     void keyboard();
     void tabOrderTopToBottom_data();
@@ -377,6 +379,44 @@ void tst_InstallerWizard::loadLicence()
     QVERIFY(browser->isReadOnly());
     if (licence.startsWith("<html>"))
         QVERIFY2(browser->toHtml().contains(QLatin1String("font-weight")), "HTML shown formatted");
+}
+
+void tst_InstallerWizard::licenceLinkKeepsText_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("web page") << "https://corvane.example/licence";
+    QTest::newRow("e-mail address") << "mailto:licensing@corvane.example";
+}
+
+void tst_InstallerWizard::licenceLinkKeepsText()
+{
+    QFETCH(QString, target);
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("the click would open the desktop's own browser or mail program");
+
+    QTemporaryDir source;
+    const QString terms = source.path() + QStringLiteral("/license_terms/");
+    QVERIFY(WizardDriver::writeFile(
+        terms + QStringLiteral("license_agreement.txt"),
+        QStringLiteral("<html><body><p>Read the terms at <a href=\"%1\">our site</a>.</p></body></html>")
+            .arg(target).toUtf8()));
+    QVERIFY(WizardDriver::writeFile(terms + QStringLiteral("supplementary_terms.txt"), ""));
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(source.path()));
+    wizard.show();
+    wizard.next();
+    auto *browser = part<QTextBrowser>(wizard, "licenceTextBrowser");
+    const QString before = browser->toPlainText();
+    QVERIFY(before.contains(QLatin1String("our site")));
+
+    // Click the middle of the link text.
+    QTextCursor cursor = browser->document()->find(QStringLiteral("our site"));
+    QVERIFY(!cursor.isNull());
+    cursor.setPosition(cursor.selectionStart() + 3);
+    const QPoint at = browser->cursorRect(cursor).center();
+    QCOMPARE(browser->anchorAt(at), target);
+    QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    QCOMPARE(browser->toPlainText(), before);
 }
 
 void tst_InstallerWizard::keyboard_data()
