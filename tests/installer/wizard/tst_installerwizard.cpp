@@ -429,6 +429,9 @@ void tst_InstallerWizard::keyboard_data()
     QTest::newRow("Alt+A agrees to the licence") << 1 << int(Qt::Key_A) << "acceptRadioButton" << 1;
     QTest::newRow("Alt+D declines the licence") << 1 << int(Qt::Key_D) << "radioButton_2" << 1;
     QTest::newRow("Alt+J chooses just for me") << 2 << int(Qt::Key_J) << "justForMeRadioButton" << 2;
+    QTest::newRow("Alt+A on the install type chooses all users")
+        << 2 << int(Qt::Key_A) << "allUsersRadioButton" << 2;
+    QTest::newRow("Alt+B goes back from the destination") << 3 << int(Qt::Key_B) << "" << 2;
     QTest::newRow("Alt+N goes on from the welcome page") << 0 << int(Qt::Key_N) << "" << 1;
     QTest::newRow("Enter goes on from the welcome page") << 0 << int(Qt::Key_Return) << "" << 1;
     QTest::newRow("Enter goes on from the destination page") << 3 << int(Qt::Key_Return) << "" << 4;
@@ -456,7 +459,9 @@ void tst_InstallerWizard::keyboard()
         wizard.next();
     }
     if (page == 2)
-        part<QRadioButton>(wizard, "allUsersRadioButton")->setChecked(true);
+        part<QRadioButton>(wizard, checked == QLatin1String("allUsersRadioButton") ? "justForMeRadioButton"
+                                                                                    : "allUsersRadioButton")
+            ->setChecked(true);
 
     QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : &wizard;
     if (key == Qt::Key_Return)
