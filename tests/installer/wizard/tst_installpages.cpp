@@ -52,6 +52,26 @@ QList<QWidget *> visibleWindows()
     return windows;
 }
 
+// Notes the text of a label each time it is painted.
+class PaintRecorder : public QObject
+{
+public:
+    explicit PaintRecorder(QLabel *label) : label(label) { label->installEventFilter(this); }
+    QStringList painted;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == label && event->type() == QEvent::Paint
+            && (painted.isEmpty() || painted.last() != label->text()))
+            painted << label->text();
+        return false;
+    }
+
+private:
+    QLabel *label;
+};
+
 } // namespace
 
 class tst_InstallPages : public QObject
@@ -186,6 +206,7 @@ void tst_InstallPages::finish()
     auto *installer = wizard.findChild<Installer *>();
     QVERIFY(installer);
     QCOMPARE(installer->installMode(), forAllUsers ? 0 : 1);
+    PaintRecorder status(part<QLabel>(wizard, "statusTextLabel"));
 
     QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QVERIFY2(wizard.currentId() == InstallerWizard::FinishPageId, qPrintable(answerer.describe()));
@@ -198,6 +219,15 @@ void tst_InstallPages::finish()
     QVERIFY2(finishText.contains(expected), qPrintable(finishText));
     QVERIFY(!finishText.contains(QLatin1String("%2")));
     QTRY_COMPARE_WITH_TIMEOUT(part<QProgressBar>(wizard, "progressBar")->value(), 100, 5000);
+    // Each step of the after-work shows its status while it runs, although
+    // no events are processed between the steps.
+    const QStringList steps{QStringLiteral("Adding icons to desktop menu"),
+                            QStringLiteral("Creating file association"),
+                            QStringLiteral("Cleaning up files from previous installation(s)"),
+                            QStringLiteral("Finished")};
+    const int first = status.painted.indexOf(steps.first());
+    QVERIFY2(first >= 0 && status.painted.mid(first, steps.size()) == steps,
+             qPrintable(status.painted.join(QLatin1Char('|'))));
     QCOMPARE(wizard.nextId(), -1);
 }
 
