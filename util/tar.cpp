@@ -258,6 +258,13 @@ bool Tar::copyTree(const QByteArray &source, const QByteArray &destination, Tree
     if (walk.destinationPending) {
         walk.destinationPending = false;
         noteDestination(destination, walk);
+        // Each file would be truncated by opening its own copy.
+        if (walk.hasDestination && !walk.descent.empty()
+            && walk.descent.front().id == walk.destination) {
+            emit error(tr("Could not copy \"%1\" to \"%2\": they are the same directory.")
+                           .arg(QFile::decodeName(source), QFile::decodeName(destination)));
+            return false;
+        }
     }
     for (const ListedEntry &entry : listDirectory(source)) {
         if (cancelRequested.load()) {

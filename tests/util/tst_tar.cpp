@@ -173,6 +173,8 @@ private slots:
     void copiesTheTree();
     void skipsTheDestinationInsideTheSource_data();
     void skipsTheDestinationInsideTheSource();
+    void refusesToCopyOntoItself_data();
+    void refusesToCopyOntoItself();
     void keepsNameBytes_data();
     void keepsNameBytes();
     void listsInTheToolkitsOrder_data();
@@ -325,6 +327,39 @@ void TestTar::skipsTheDestinationInsideTheSource()
     QCOMPARE(listTree(target), expected);
     QCOMPARE(progressSpy.count(), count);
     QCOMPARE(progressSpy.last().at(0).toInt(), 100);
+}
+
+void TestTar::refusesToCopyOntoItself_data()
+{
+    QTest::addColumn<QString>("destination");
+    QTest::newRow("the source's own path") << "zarvo";
+    QTest::newRow("typed with ..") << "zarvo/bin/../../zarvo";
+    QTest::newRow("a symbolic link to the source") << "alias";
+}
+
+void TestTar::refusesToCopyOntoItself()
+{
+    QFETCH(QString, destination);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("zarvo"));
+    const QString target = temp.filePath(destination);
+    QString why;
+    QVERIFY2(buildTree(source, {"f bin/pesk launcher", "f a content"}, &why), qPrintable(why));
+    QVERIFY(buildTree(temp.path(), {"l alias zarvo"}, &why));
+
+    Tar tar;
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QSignalSpy progressSpy(&tar, &Tar::progress);
+    QVERIFY(!tar.copyDirectory(source, target, tar.countFiles(source, target)));
+    QCOMPARE(texts(errorSpy),
+             QStringList(QStringLiteral("Could not copy \"%1\" to \"%2\": they are the same directory.")
+                             .arg(source, target)));
+    QCOMPARE(progressSpy.count(), 0);
+    QCOMPARE(contentOf(QFile::encodeName(source + QStringLiteral("/a"))), QByteArray("content"));
+    QCOMPARE(contentOf(QFile::encodeName(source + QStringLiteral("/bin/pesk"))),
+             QByteArray("launcher"));
 }
 
 void TestTar::keepsNameBytes_data()
