@@ -1,6 +1,39 @@
 #include "installer/installationsource.h"
 
+#include "installer/productidentity.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// An archive, or the launcher of an unpacked tree. QFileInfo::exists follows
+// links, so a dangling launcher link does not count.
+bool holdsInstallationFiles(const QString &dir)
+{
+    return QFileInfo::exists(dir + QLatin1Char('/') + QLatin1String(productIdentity.archiveName))
+        || QFileInfo::exists(dir + QLatin1String("/bin/pesk"))
+        || QFileInfo::exists(dir + QLatin1String("/bin/lumo"));
+}
+
+} // namespace
+
 QString findInstallationSource()
 {
+    // The program's own place first, so that a program in bin/ or libexec/
+    // of an unpacked tree, or beside the archive, finds its own files.
+    const QString applicationDir = QCoreApplication::applicationDirPath();
+    const QString workingDir = QDir::currentPath();
+    const QString candidates[] = {
+        applicationDir,
+        QFileInfo(applicationDir).path(),
+        workingDir,
+        QFileInfo(workingDir).path(),
+    };
+    for (const QString &candidate : candidates) {
+        if (holdsInstallationFiles(candidate))
+            return candidate;
+    }
     return QString();
 }

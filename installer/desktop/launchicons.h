@@ -9,9 +9,16 @@ class Installer;
 // installDir with the desktop, through the installation's own tools.
 void installLaunchIcons(Installer &installer, const QString &installDir);
 
+// True when the installer runs from a build tree: a Makefile beside the
+// program, in its parent, in the working directory or in the latter's parent.
 bool isBuildTree();
 
 void installIconsAndMenuEntry(Installer &installer, const QString &installDir,
                               const QString &desktopFileName, const QString &iconFileName);
+
+// The same two, for a program that lies in applicationDir.
+bool isBuildTree(const QString &applicationDir);
+void installLaunchIcons(Installer &installer, const QString &installDir,
+                        const QString &applicationDir);
 
 #endif

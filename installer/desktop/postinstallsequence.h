@@ -20,4 +20,10 @@ QString missingLibrariesWarning(const QStringList &libraries);
 void runPostInstallSequence(Installer &installer, const QString &installDir,
                             const std::function<void(const QString &)> &showStatus);
 
+// The same with the Installer's findings given: the missing libraries, and
+// the destination that holds the file association and the post-install script.
+void runPostInstallSequence(Installer &installer, const QString &installDir,
+                            const QStringList &missingLibraries, const QString &destination,
+                            const std::function<void(const QString &)> &showStatus);
+
 #endif

@@ -1,0 +1,475 @@
+#include "tests/support/testenvironment.h"
+#include "tests/util/tmpfsmount.h"
+#include "util/makepath.h"
+#include "util/processumask.h"
+#include "util/tar.h"
+
+#include <QDirIterator>
+#include <QSignalSpy>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Builds a tree from lines "f name content", "d name" and "l name target";
+// "@ROOT" in a link target stands for the tree's own path.
+bool buildTree(const QString &root, const QStringList &items, QString *why)
+{
+    for (const QString &item : items) {
+        const QStringList parts = item.split(QLatin1Char(' '));
+        const QString path = root + QLatin1Char('/') + parts.value(1);
+        QDir().mkpath(QFileInfo(path).path());
+        bool ok = false;
+        if (parts.at(0) == QLatin1String("d")) {
+            ok = QDir().mkpath(path);
+        } else if (parts.at(0) == QLatin1String("f")) {
+            QFile file(path);
+            ok = file.open(QIODevice::WriteOnly) && file.write(parts.value(2).toUtf8()) >= 0;
+        } else if (parts.at(0) == QLatin1String("l")) {
+            QString target = parts.value(2);
+            target.replace(QLatin1String("@ROOT"), root);
+            ok = ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData())
+                == 0;
+        }
+        if (!ok) {
+            *why = QStringLiteral("cannot make \"%1\"").arg(item);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every entry below root, hidden ones included; directories end in "/".
+QStringList listTree(const QString &root)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QString relative = QDir(root).relativeFilePath(it.filePath());
+        found << (it.fileInfo().isDir() && !it.fileInfo().isSymLink() ? relative + QLatin1Char('/')
+                                                                       : relative);
+    }
+    found.sort();
+    return found;
+}
+
+bool writeFile(const QString &path, const QByteArray &data, mode_t mode)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        return false;
+    file.close();
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return mode_t(-1);
+    return st.st_mode & 07777;
+}
+
+class UmaskScope
+{
+public:
+    explicit UmaskScope(mode_t mask) : m_old(::umask(mask)) {}
+    ~UmaskScope() { ::umask(m_old); }
+
+private:
+    mode_t m_old;
+};
+
+QStringList texts(const QSignalSpy &spy)
+{
+    QStringList result;
+    for (const QList<QVariant> &arguments : spy)
+        result << arguments.at(0).toString();
+    return result;
+}
+
+} // namespace
+
+class TestTar : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void copiesTheTree_data();
+    void copiesTheTree();
+    void copiedModes_data();
+    void copiedModes();
+    void keepsTimesToTheSecond();
+    void fileWhereSourceHasDirectory();
+    void copyFileFailures_data();
+    void copyFileFailures();
+    void progressValues_data();
+    void progressValues();
+    void cancelBetweenFiles();
+    void cancelledTarStaysCancelled();
+    void stopsOnFullDisk();
+    void makePathResults_data();
+    void makePathResults();
+    void makePathModes();
+    void ensurePathResults();
+    void readsUmaskWithoutChangingIt_data();
+    void readsUmaskWithoutChangingIt();
+};
+
+void TestTar::copiesTheTree_data()
+{
+    QTest::addColumn<QStringList>("tree");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("errors");
+
+    QTest::newRow("plain files and directories")
+        << QStringList{"f a 1", "f sub/b 2", "d empty"}
+        << QStringList{"a", "empty/", "sub/", "sub/b"} << 2 << 0;
+    QTest::newRow("hidden file and directory are skipped")
+        << QStringList{"f a 1", "f .hidden 2", "f .hdir/c 3"} << QStringList{"a"} << 1 << 0;
+    QTest::newRow("link to a directory is descended")
+        << QStringList{"f real/f 1", "l alias real"}
+        << QStringList{"alias/", "alias/f", "real/", "real/f"} << 2 << 0;
+    QTest::newRow("link to a file is copied as a file")
+        << QStringList{"f target data", "l alias target"} << QStringList{"alias", "target"} << 2
+        << 0;
+    QTest::newRow("broken link is skipped")
+        << QStringList{"f a 1", "l broken nowhere"} << QStringList{"a"} << 1 << 0;
+    QTest::newRow("one directory reached through two links is copied twice")
+        << QStringList{"f lib/x 1", "l lib64 lib", "l lib32 lib"}
+        << QStringList{"lib/", "lib/x", "lib32/", "lib32/x", "lib64/", "lib64/x"} << 3 << 0;
+    QTest::newRow("link back to the parent directory")
+        << QStringList{"f a/f 1", "l a/loop .."} << QStringList{"a/", "a/f"} << 1 << 1;
+    QTest::newRow("link back to the top of the tree")
+        << QStringList{"f f 1", "f sub/g 2", "l sub/deeper/top @ROOT"}
+        << QStringList{"f", "sub/", "sub/deeper/", "sub/g"} << 2 << 1;
+    QTest::newRow("link to itself")
+        << QStringList{"f f 1", "l self self"} << QStringList{"f"} << 1 << 0;
+}
+
+void TestTar::copiesTheTree()
+{
+    QFETCH(QStringList, tree);
+    QFETCH(QStringList, expected);
+    QFETCH(int, count);
+    QFETCH(int, errors);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("source"));
+    const QString destination = temp.filePath(QStringLiteral("out/destination"));
+    QString why;
+    QVERIFY2(buildTree(source, tree, &why), qPrintable(why));
+
+    Tar tar;
+    QCOMPARE(tar.countFiles(source), count);
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QSignalSpy progressSpy(&tar, &Tar::progress);
+    QVERIFY(tar.copyDirectory(source, destination, count));
+    QVERIFY2(errorSpy.count() == errors, qPrintable(texts(errorSpy).join(QLatin1Char('\n'))));
+    for (const QString &text : texts(errorSpy))
+        QVERIFY2(text.startsWith(QStringLiteral("Skipped \"") + source), qPrintable(text));
+    QCOMPARE(listTree(destination), expected);
+    QCOMPARE(progressSpy.count(), count);
+    if (count > 0)
+        QCOMPARE(progressSpy.last().at(0).toInt(), 100);
+    for (const QString &entry : expected) {
+        if (entry.endsWith(QLatin1Char('/')))
+            continue;
+        QVERIFY2(!QFileInfo(destination + QLatin1Char('/') + entry).isSymLink(),
+                 qPrintable(entry + QStringLiteral(" was copied as a link")));
+    }
+}
+
+void TestTar::copiedModes_data()
+{
+    QTest::addColumn<int>("sourceMode");
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("owner-executable under 022") << 0700 << 022 << 0755;
+    QTest::newRow("plain file under 022") << 0644 << 022 << 0644;
+    QTest::newRow("private file under 022") << 0600 << 022 << 0644;
+    QTest::newRow("group and other execute only") << 0677 << 022 << 0644;
+    QTest::newRow("owner-executable under 077") << 0744 << 077 << 0700;
+    QTest::newRow("owner-executable under 0") << 0500 << 0 << 0777;
+    QTest::newRow("set-user-ID is not copied") << 04755 << 022 << 0755;
+}
+
+void TestTar::copiedModes()
+{
+    QFETCH(int, sourceMode);
+    QFETCH(int, mask);
+    QFETCH(int, expected);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("source"));
+    const QString destination = temp.filePath(QStringLiteral("destination"));
+    QVERIFY(writeFile(source, "content", mode_t(sourceMode)));
+
+    UmaskScope scope{mode_t(mask)};
+    Tar tar;
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QVERIFY2(tar.copyFile(source, destination), qPrintable(texts(errorSpy).join(QLatin1Char('\n'))));
+    QCOMPARE(int(modeOf(destination)), expected);
+    QCOMPARE(processUmask(), mode_t(mask));
+}
+
+void TestTar::keepsTimesToTheSecond()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("source"));
+    const QString destination = temp.filePath(QStringLiteral("destination"));
+    QVERIFY(writeFile(source, QByteArray(10000, 'x'), 0644));
+    const struct timespec times[2] = {{1400000000, 250000000}, {1300000000, 750000000}};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(source).constData(), times, 0), 0);
+
+    Tar tar;
+    QVERIFY(tar.copyFile(source, destination));
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(destination).constData(), &st), 0);
+    QCOMPARE(qint64(st.st_mtim.tv_sec), qint64(1300000000));
+    QCOMPARE(qint64(st.st_mtim.tv_nsec), qint64(0));
+    QFile copy(destination);
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), QByteArray(10000, 'x'));
+}
+
+void TestTar::fileWhereSourceHasDirectory()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("source"));
+    const QString destination = temp.filePath(QStringLiteral("destination"));
+    QString why;
+    QVERIFY2(buildTree(source, {"f sub/a 1", "f sub/b 2", "f z 3"}, &why), qPrintable(why));
+    QVERIFY(buildTree(destination, {"f sub blocker"}, &why));
+
+    Tar tar;
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QVERIFY(tar.copyDirectory(source, destination, 3));
+    QCOMPARE(texts(errorSpy),
+             QStringList({QStringLiteral("Can't open \"%1/sub/a\" for writing.").arg(destination),
+                          QStringLiteral("Can't open \"%1/sub/b\" for writing.").arg(destination)}));
+    QVERIFY(QFileInfo(destination + QStringLiteral("/z")).isFile());
+}
+
+void TestTar::copyFileFailures_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("missing source") << "missing" << "out"
+                                    << "Can't open \"@/missing\" for reading.";
+    QTest::newRow("destination in a missing directory") << "present" << "nodir/out"
+                                                        << "Can't open \"@/nodir/out\" for writing.";
+    QTest::newRow("source is a directory") << "." << "out" << "Error reading from \"@/.\".";
+}
+
+void TestTar::copyFileFailures()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, destination);
+    QFETCH(QString, expected);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QVERIFY(writeFile(temp.filePath(QStringLiteral("present")), "x", 0644));
+    Tar tar;
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QSignalSpy statusSpy(&tar, &Tar::status);
+    QVERIFY(!tar.copyFile(temp.filePath(source), temp.filePath(destination)));
+    QCOMPARE(texts(errorSpy), QStringList(expected.replace(QLatin1Char('@'), temp.path())));
+    QCOMPARE(texts(statusSpy),
+             QStringList(QStringLiteral("Copying \"%1\" to \"%2\"")
+                             .arg(QFileInfo(temp.filePath(source)).fileName(),
+                                  QFileInfo(temp.filePath(destination)).path())));
+    QCOMPARE(tar.lastError(), expected);
+}
+
+void TestTar::progressValues_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<QList<int>>("expected");
+
+    QTest::newRow("three files") << 3 << 3 << QList<int>{33, 66, 100};
+    QTest::newRow("total of zero gives no progress") << 2 << 0 << QList<int>{};
+    QTest::newRow("empty tree") << 0 << 0 << QList<int>{};
+    QTest::newRow("count smaller than the tree") << 3 << 2 << QList<int>{50, 100, 150};
+}
+
+void TestTar::progressValues()
+{
+    QFETCH(int, files);
+    QFETCH(int, total);
+    QFETCH(QList<int>, expected);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("source"));
+    QVERIFY(QDir().mkpath(source));
+    for (int i = 0; i < files; ++i)
+        QVERIFY(writeFile(source + QStringLiteral("/f%1").arg(i), "x", 0644));
+
+    Tar tar;
+    QSignalSpy progressSpy(&tar, &Tar::progress);
+    QVERIFY(tar.copyDirectory(source, temp.filePath(QStringLiteral("out")), total));
+    QList<int> values;
+    for (const QList<QVariant> &arguments : progressSpy)
+        values << arguments.at(0).toInt();
+    QCOMPARE(values, expected);
+}
+
+void TestTar::cancelBetweenFiles()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("source"));
+    const QString destination = temp.filePath(QStringLiteral("destination"));
+    QString why;
+    QVERIFY2(buildTree(source, {"f a/b/1 x", "f a/b/2 x", "f a/b/3 x", "f z x"}, &why),
+             qPrintable(why));
+
+    Tar tar;
+    QSignalSpy cancelSpy(&tar, &Tar::cancelled);
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    // The request arrives while the first file is being copied.
+    connect(&tar, &Tar::status, &tar, [&tar](const QString &text) {
+        if (text.startsWith(QLatin1String("Copying")))
+            tar.cancel();
+    });
+    QVERIFY(!tar.copyDirectory(source, destination, 4));
+    QCOMPARE(cancelSpy.count(), 1);
+    QCOMPARE(errorSpy.count(), 0);
+    QCOMPARE(listTree(destination), QStringList({"a/", "a/b/", "a/b/1"}));
+}
+
+void TestTar::cancelledTarStaysCancelled()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    Tar tar;
+    QSignalSpy cancelSpy(&tar, &Tar::cancelled);
+    tar.cancel();
+    QCOMPARE(tar.countFiles(temp.path()), -1);
+    QVERIFY(!tar.copyDirectory(temp.path(), temp.filePath(QStringLiteral("out")), 0));
+    QCOMPARE(cancelSpy.count(), 2);
+    QVERIFY(!QFileInfo::exists(temp.filePath(QStringLiteral("out"))));
+}
+
+void TestTar::stopsOnFullDisk()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("source"));
+    const QString disk = temp.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(disk));
+    QVERIFY(QDir().mkpath(source));
+    for (int i = 0; i < 8; ++i)
+        QVERIFY(writeFile(source + QStringLiteral("/f%1").arg(i), QByteArray(40 * 1024, 'x'), 0644));
+
+    TmpfsMount mount(disk, "100k");
+    if (!mount.isMounted())
+        QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs: ") + mount.refusal()));
+
+    Tar tar;
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QSignalSpy statusSpy(&tar, &Tar::status);
+    QVERIFY(!tar.copyDirectory(source, disk + QStringLiteral("/out"), 8));
+    QCOMPARE(errorSpy.count(), 1);
+    const QString message = errorSpy.at(0).at(0).toString();
+    QVERIFY2(message.startsWith(QStringLiteral("Error writing to \"%1/out/f").arg(disk))
+                 || message.startsWith(QStringLiteral("Can't open \"%1/out/f").arg(disk)),
+             qPrintable(message));
+    // The directory line, then one line per file tried: none after the failing one.
+    const int failing = message.section(QStringLiteral("/out/f"), 1).left(1).toInt();
+    QVERIFY2(failing < 7, qPrintable(message));
+    QCOMPARE(statusSpy.count(), 1 + failing + 1);
+}
+
+void TestTar::makePathResults_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("error");
+
+    QTest::newRow("existing directory") << "dir" << 0 << 0;
+    QTest::newRow("link to a directory") << "dirlink" << 0 << 0;
+    QTest::newRow("existing file") << "file" << -1 << EEXIST;
+    QTest::newRow("below an existing file") << "file/sub" << -1 << EEXIST;
+    QTest::newRow("missing parents") << "new/a/b" << 0 << 0;
+    QTest::newRow("trailing slash") << "new/c/" << 0 << 0;
+}
+
+void TestTar::makePathResults()
+{
+    QFETCH(QString, path);
+    QFETCH(int, result);
+    QFETCH(int, error);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QString why;
+    QVERIFY2(buildTree(temp.path(), {"d dir", "f file x", "l dirlink dir"}, &why), qPrintable(why));
+    errno = 0;
+    QCOMPARE(makePath(temp.filePath(path), 0755), result);
+    if (result != 0)
+        QCOMPARE(errno, error);
+    else
+        QVERIFY(QFileInfo(temp.filePath(path)).isDir());
+}
+
+void TestTar::makePathModes()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    UmaskScope scope(027);
+    QCOMPARE(makePath(temp.filePath(QStringLiteral("p/q/leaf")), 0755), 0);
+    QCOMPARE(int(modeOf(temp.filePath(QStringLiteral("p")))), 0750);
+    QCOMPARE(int(modeOf(temp.filePath(QStringLiteral("p/q")))), 0750);
+    QCOMPARE(int(modeOf(temp.filePath(QStringLiteral("p/q/leaf")))), 0750);
+    QCOMPARE(makePath(temp.filePath(QStringLiteral("p/q/open")), 0700), 0);
+    QCOMPARE(int(modeOf(temp.filePath(QStringLiteral("p/q/open")))), 0700);
+}
+
+void TestTar::ensurePathResults()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QString why;
+    QVERIFY2(buildTree(temp.path(), {"f file x"}, &why), qPrintable(why));
+    QVERIFY(ensurePath(temp.filePath(QStringLiteral("file"))));
+    QVERIFY(ensurePath(temp.filePath(QStringLiteral("a/b/c"))));
+    QVERIFY(QFileInfo(temp.filePath(QStringLiteral("a/b/c"))).isDir());
+    QVERIFY(!ensurePath(temp.filePath(QStringLiteral("file/below"))));
+}
+
+void TestTar::readsUmaskWithoutChangingIt_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::newRow("022") << 022;
+    QTest::newRow("077") << 077;
+    QTest::newRow("0") << 0;
+    QTest::newRow("0257") << 0257;
+}
+
+void TestTar::readsUmaskWithoutChangingIt()
+{
+    QFETCH(int, mask);
+    UmaskScope scope{mode_t(mask)};
+    QCOMPARE(int(processUmask()), mask);
+    QCOMPARE(int(::umask(mode_t(mask))), mask);
+}
+
+ZARVO_TEST_MAIN_CORE(TestTar)
+#include "tst_tar.moc"
