@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +49,7 @@ QString inflateError(int result)
 GzipStream::GzipStream(const QString &path)
     : path(path)
     , fd(-1)
+    , opened(false)
     , mode(Mode::Start)
     , inputAtEnd(false)
     , inputNext(nullptr)
@@ -64,12 +66,24 @@ GzipStream::~GzipStream()
 bool GzipStream::open()
 {
     close();
+    opened = false;
     fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         m_errorString = systemError(errno);
         mode = Mode::Failed;
         return false;
     }
+    // As with any file that cannot be opened, a directory is refused here
+    // with the system's reason, not later as damage.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close();
+        m_errorString = systemError(EISDIR);
+        mode = Mode::Failed;
+        errno = EISDIR;
+        return false;
+    }
+    opened = true;
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     if (!input)
         input.reset(new unsigned char[InputSize]);

@@ -26,7 +26,8 @@ public:
     GzipStream(const GzipStream &) = delete;
     GzipStream &operator=(const GzipStream &) = delete;
 
-    // Opens the file; on failure errorString() is the system's reason.
+    // Opens the file; on failure errorString() is the system's reason and
+    // errno its number.
     bool open();
     void close();
 
@@ -45,6 +46,8 @@ public:
     int openArchive(struct archive *archive);
 
     bool isOpen() const { return fd >= 0; }
+    // True when the file could be opened but its data could not be read.
+    bool failedReading() const { return opened && mode == Mode::Failed; }
     bool isCompressed() const { return mode == Mode::Inflate || mode == Mode::NextMember; }
     QString errorString() const { return m_errorString; }
     std::uint64_t totalOut() const { return m_totalOut; }
@@ -62,6 +65,7 @@ private:
 
     QString path;
     int fd;
+    bool opened;
     Mode mode;
     bool inputAtEnd;
     std::unique_ptr<unsigned char[]> input;

@@ -1,8 +1,11 @@
 #include "tests/support/testenvironment.h"
+#include "tests/util/testarchive.h"
 #include "util/gzipstream.h"
+#include "util/tar.h"
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -121,6 +124,9 @@ private slots:
     void feedsLibarchive();
     void finishFindsDamageBehindTheArchiveEnd();
     void damageBecomesTheArchivesError();
+    void countingRefusesDamage_data();
+    void countingRefusesDamage();
+    void installsMultiMemberArchives();
 
 private:
     QString write(const QByteArray &bytes)
@@ -226,10 +232,9 @@ void TestGzipStream::reportsTheSystemsReason()
     QVERIFY(!missing.open());
     QCOMPARE(missing.errorString(), QString::fromLocal8Bit(std::strerror(ENOENT)));
 
-    // A directory opens but cannot be read.
-    const ReadResult result = readAll(dir.path());
-    QVERIFY(!result.ok);
-    QCOMPARE(result.error, QString::fromLocal8Bit(std::strerror(EISDIR)));
+    GzipStream directory(dir.path());
+    QVERIFY(!directory.open());
+    QCOMPARE(directory.errorString(), QString::fromLocal8Bit(std::strerror(EISDIR)));
 }
 
 void TestGzipStream::feedsLibarchive()
@@ -315,6 +320,97 @@ void TestGzipStream::damageBecomesTheArchivesError()
     QVERIFY(r != ARCHIVE_EOF);
     QCOMPARE(QString::fromLocal8Bit(archive_error_string(reader.get())),
              tarText("Truncated compressed data"));
+}
+
+// The install thread counts before it extracts: damage that still inflates
+// must stop it there, before a single file is written.
+void TestGzipStream::countingRefusesDamage_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("reason");
+
+    TestArchive archive;
+    archive.directory("bin/").file("bin/pesk", "#!/bin/sh\n", 0755);
+    for (int i = 0; i < 6; ++i)
+        archive.file("lib/lib" + QByteArray::number(i) + ".so", sample(200 * 1024, true, 10 + i));
+    const QByteArray good = gzipMember(archive.tar());
+    const int size = good.size();
+    const QString checksum = tarText("Damaged compressed data: checksum or length does not match");
+
+    QByteArray badCrc = good;
+    badCrc[size - 5] = char(badCrc[size - 5] ^ 0x80);
+    QTest::newRow("wrong CRC-32") << badCrc << checksum;
+    QByteArray badLength = good;
+    badLength[size - 1] = char(badLength[size - 1] ^ 0x01);
+    QTest::newRow("wrong length") << badLength << checksum;
+    const QByteArray tar = archive.tar();
+    QByteArray firstBad = gzipMember(tar.left(512 * 1024));
+    firstBad[firstBad.size() - 8] = char(firstBad[firstBad.size() - 8] ^ 0x01);
+    QTest::newRow("first of two members has a wrong CRC-32")
+        << firstBad + gzipMember(tar.mid(512 * 1024)) << checksum;
+    QTest::newRow("trailer missing") << good.left(size - 8) << tarText("Truncated compressed data");
+    QTest::newRow("garbage after the archive")
+        << good + QByteArray("PK\3\4") << tarText("Unexpected data after the compressed data");
+    QTest::newRow("missing file") << QByteArray("<none>")
+                                  << QString::fromLocal8Bit(std::strerror(ENOENT));
+}
+
+void TestGzipStream::countingRefusesDamage()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+
+    QTemporaryDir source;
+    QVERIFY(source.isValid());
+    const QString path = source.filePath(QStringLiteral("zarvo.tgz"));
+    if (file != "<none>") {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file);
+    }
+    Tar tar;
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QSignalSpy progressSpy(&tar, &Tar::progress);
+    QCOMPARE(tar.countArchiveEntries(path), -1);
+    QCOMPARE(errorSpy.count(), 1);
+    const QString expected = file == "<none>"
+        ? QStringLiteral("Can't open \"%1\" for reading: %2.").arg(path, reason)
+        : QStringLiteral("Error reading \"%1\": %2.").arg(path, reason);
+    QCOMPARE(errorSpy.at(0).at(0).toString(), expected);
+    QCOMPARE(progressSpy.count(), 0);
+}
+
+void TestGzipStream::installsMultiMemberArchives()
+{
+    TestArchive archive;
+    archive.directory("bin/").file("bin/pesk", "#!/bin/sh\n", 0755).directory("lib/");
+    const QByteArray library = sample(900 * 1024, true, 20);
+    archive.file("lib/libzarvo.so", library, 0644, 1600000000);
+    const QByteArray tar = archive.tar();
+
+    QTemporaryDir source;
+    QTemporaryDir destination;
+    QVERIFY(source.isValid() && destination.isValid());
+    const QString path = source.filePath(QStringLiteral("zarvo.tgz"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(gzipMember(tar.left(300000)) + gzipMember(tar.mid(300000, 5)) + gzipMember(tar.mid(300005)));
+    out.close();
+
+    Tar engine;
+    QSignalSpy errorSpy(&engine, &Tar::error);
+    QSignalSpy progressSpy(&engine, &Tar::progress);
+    const int total = engine.countArchiveEntries(path);
+    QCOMPARE(total, archive.size());
+    QVERIFY2(engine.extract(path, destination.path(), total),
+             qPrintable(engine.lastError()));
+    QCOMPARE(errorSpy.count(), 0);
+    QCOMPARE(progressSpy.count(), total);
+    QCOMPARE(progressSpy.last().at(0).toInt(), 100);
+    QFile installed(destination.filePath(QStringLiteral("lib/libzarvo.so")));
+    QVERIFY(installed.open(QIODevice::ReadOnly));
+    QVERIFY2(installed.readAll() == library, "the installed library differs from the packed one");
+    QCOMPARE(installed.fileTime(QFileDevice::FileModificationTime).toSecsSinceEpoch(), 1600000000);
 }
 
 ZARVO_TEST_MAIN_CORE(TestGzipStream)
