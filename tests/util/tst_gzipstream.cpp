@@ -159,6 +159,11 @@ void TestGzipStream::readsWhatWasCompressed_data()
     QTest::newRow("two members") << gzipMember(text) + gzipMember(noise) << text + noise;
     QTest::newRow("three members, one empty")
         << gzipMember(small) + gzipMember(QByteArray()) + gzipMember(small) << small + small;
+    // gzip without -n records the file name; some writers add a comment too.
+    QByteArray named = gzipMember(small);
+    named[3] = char(0x08 | 0x10);
+    named.insert(10, QByteArray("zarvo.tar\0packed for the installer\0", 35));
+    QTest::newRow("header with file name and comment") << named << small;
     QTest::newRow("zero padding after the last member")
         << gzipMember(small) + QByteArray(10000, '\0') << small;
     QTest::newRow("plain data passes through") << text << text;
