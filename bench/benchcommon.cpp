@@ -90,7 +90,7 @@ RunResult run(const std::vector<std::string> &command, bool captureOutput)
     if (rssFd < 0)
         return result;
     close(rssFd);
-    std::vector<std::string> full = {"/usr/bin/time", "-f", "%M", "-o", rssFile};
+    std::vector<std::string> full = {"/usr/bin/time", "-f", "%M %U %S", "-o", rssFile};
     full.insert(full.end(), command.begin(), command.end());
     std::vector<char *> argv;
     for (std::string &arg : full)
@@ -125,8 +125,11 @@ RunResult run(const std::vector<std::string> &command, bool captureOutput)
     if (FILE *f = std::fopen(rssFile, "r")) {
         // time prints "Command exited with non-zero status" before the figure.
         char line[256];
-        while (std::fgets(line, sizeof line, f))
-            result.rssKb = std::atol(line);
+        while (std::fgets(line, sizeof line, f)) {
+            double user = 0, system = 0;
+            if (std::sscanf(line, "%ld %lf %lf", &result.rssKb, &user, &system) == 3)
+                result.cpuSeconds = user + system;
+        }
         std::fclose(f);
     }
     unlink(rssFile);

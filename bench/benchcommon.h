@@ -12,6 +12,7 @@ struct RunResult
 {
     int status = -1;     // exit status, or -1 when the program did not end normally
     double seconds = 0;  // wall time from start to end
+    double cpuSeconds = 0; // user and system time of the program and its children
     long rssKb = 0;      // peak resident set of the program itself
     std::string output;  // standard output, when asked for
 };

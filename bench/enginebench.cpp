@@ -9,7 +9,8 @@
 // holds zarvo.tgz made of it, WORK an empty directory for the destinations.
 // Each run gets a destination of its own that did not exist before (a path
 // re-created right after deleting a tree is slower on some file systems).
-// On a tmpfs the destinations of a round are removed after it.
+// On a tmpfs the destinations of a round are removed after it. Before each
+// run, sync() writes the previous runs' data out, so that none pays for it.
 //
 // The same program is its own child for the engine runs:
 //   zarvo_bench --engine SOURCE DEST    one headless InstallThread run
@@ -79,6 +80,7 @@ const std::vector<Runner> &runners()
 struct Sample
 {
     double seconds;
+    double cpuSeconds;
     long rssKb;
 };
 
@@ -161,18 +163,22 @@ int main(int argc, char **argv)
 
     std::map<std::string, std::vector<Sample>> samples;
     std::map<std::string, std::vector<double>> ratios;
+    std::map<std::string, std::vector<double>> cpuRatios;
     bool faults = false;
     for (int round = 0; round < rounds; ++round) {
         // Rotate the order so that no tool always runs after the same one.
         std::vector<const Runner *> order = active;
         std::rotate(order.begin(), order.begin() + round % order.size(), order.end());
         std::map<std::string, double> seconds;
+        std::map<std::string, double> cpu;
         std::vector<std::string> made;
         for (const Runner *runner : order) {
             const std::string destination = work + "/r" + std::to_string(round) + "-"
                 + Bench::slug(runner->name);
             if (runner->precreate)
                 Bench::makeDirectory(destination);
+            // The previous run's data is on disk, so no run pays for another's.
+            sync();
             const Bench::RunResult result =
                 Bench::run(runner->command(self, suite, archiveSource, destination));
             made.push_back(destination);
@@ -181,8 +187,9 @@ int main(int argc, char **argv)
                              result.status);
                 faults = true;
             }
-            samples[runner->name].push_back({result.seconds, result.rssKb});
+            samples[runner->name].push_back({result.seconds, result.cpuSeconds, result.rssKb});
             seconds[runner->name] = result.seconds;
+            cpu[runner->name] = result.cpuSeconds;
             if (round == 0) {
                 const Bench::TreeSummary got = Bench::summarize(destination);
                 if (got.files != expected.files || got.bytes != expected.bytes) {
@@ -194,33 +201,40 @@ int main(int argc, char **argv)
             }
         }
         for (const Runner *runner : order)
-            if (!runner->peer.empty() && seconds.count(runner->peer))
+            if (!runner->peer.empty() && seconds.count(runner->peer)) {
                 ratios[runner->name].push_back(seconds[runner->name] / seconds[runner->peer]);
+                cpuRatios[runner->name].push_back(cpu[runner->name] / cpu[runner->peer]);
+            }
         if (tmpfs)
             for (const std::string &path : made)
                 Bench::removeTree(path);
     }
 
-    std::printf("\n%-18s %8s %17s %24s %10s\n", "", "median", "min-max", "ratio to peer (min-max)",
-                "peak RSS");
+    std::printf("\n%-17s %7s %15s %25s %9s %12s %9s\n", "wall time", "median", "min-max",
+                "ratio to peer (min-max)", "CPU", "CPU ratio", "peak RSS");
     for (const Runner *runner : active) {
         const std::vector<Sample> &list = samples[runner->name];
-        std::vector<double> times;
+        std::vector<double> times, cpuTimes;
         long rss = 0;
         for (const Sample &s : list) {
             times.push_back(s.seconds);
+            cpuTimes.push_back(s.cpuSeconds);
             rss = std::max(rss, s.rssKb);
         }
         char ratio[64] = "";
+        char cpuRatio[32] = "";
         if (ratios.count(runner->name)) {
             const std::vector<double> &r = ratios[runner->name];
             std::snprintf(ratio, sizeof ratio, "%.2f x %s (%.2f-%.2f)", median(r),
                           runner->peer.c_str(), *std::min_element(r.begin(), r.end()),
                           *std::max_element(r.begin(), r.end()));
+            std::snprintf(cpuRatio, sizeof cpuRatio, "%.2f x", median(cpuRatios[runner->name]));
         }
-        std::printf("%-18s %7.2fs %8.2fs-%6.2fs %24s %7.1f MB\n", runner->name.c_str(),
-                    median(times), *std::min_element(times.begin(), times.end()),
-                    *std::max_element(times.begin(), times.end()), ratio, double(rss) / 1024);
+        std::printf("%-17s %6.2fs %6.2fs-%6.2fs %25s %8.2fs %12s %6.1f MB\n",
+                    runner->name.c_str(), median(times),
+                    *std::min_element(times.begin(), times.end()),
+                    *std::max_element(times.begin(), times.end()), ratio, median(cpuTimes),
+                    cpuRatio, double(rss) / 1024);
     }
     // The fastest peer, for the archive mode.
     if (ratios.count("engine (archive)") && samples.count("bsdtar -xf")) {
