@@ -138,7 +138,7 @@ bool GzipStream::fillInput()
     return true;
 }
 
-bool GzipStream::startMember()
+void GzipStream::startMember()
 {
     if (!state) {
         state.reset(new inflate_state);
@@ -151,7 +151,6 @@ bool GzipStream::startMember()
     state->next_in = inputNext;
     state->avail_in = uint32_t(inputAvailable);
     mode = Mode::Inflate;
-    return true;
 }
 
 // After the last member only zero bytes (padding some writers add) may follow.

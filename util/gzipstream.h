@@ -48,7 +48,6 @@ public:
     bool isOpen() const { return fd >= 0; }
     // True when the file could be opened but its data could not be read.
     bool failedReading() const { return opened && mode == Mode::Failed; }
-    bool isCompressed() const { return mode == Mode::Inflate || mode == Mode::NextMember; }
     QString errorString() const { return m_errorString; }
     std::uint64_t totalOut() const { return m_totalOut; }
 
@@ -56,7 +55,7 @@ private:
     enum class Mode { Start, Inflate, NextMember, Raw, End, Failed };
 
     bool fillInput();
-    bool startMember();
+    void startMember();
     bool checkTrailingBytes();
     ssize_t fail(const QString &text);
 
