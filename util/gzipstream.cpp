@@ -229,6 +229,10 @@ ssize_t GzipStream::read(const void **data)
             state->avail_out = uint32_t(OutputSize);
             while (state->avail_out > 0) {
                 if (state->avail_in == 0 && !inputAtEnd) {
+                    // Whatever is ready goes out before the next read, which
+                    // may wait when the archive comes through a pipe.
+                    if (state->avail_out < OutputSize)
+                        break;
                     inputAvailable = 0;
                     if (!fillInput())
                         break;
