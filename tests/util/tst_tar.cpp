@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <clocale>
 #include <dirent.h>
+#include <memory>
 #include <fcntl.h>
 #include <ftw.h>
 #include <langinfo.h>
@@ -190,6 +191,8 @@ private slots:
     void cancelBetweenFiles();
     void cancelledTarStaysCancelled();
     void stopsOnFullDisk();
+    void copiesWhereverTheKernelCannot_data();
+    void copiesWhereverTheKernelCannot();
     void makePathResults_data();
     void makePathResults();
     void makePathModes();
@@ -677,6 +680,61 @@ void TestTar::stopsOnFullDisk()
     const int failing = message.section(QStringLiteral("/out/f"), 1).left(1).toInt();
     QVERIFY2(failing < 7, qPrintable(message));
     QCOMPARE(statusSpy.count(), 1 + failing + 1);
+}
+
+// The kernel copies a file's data itself where it can; every other case must
+// still arrive complete.
+void TestTar::copiesWhereverTheKernelCannot_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("otherFileSystem");
+
+    QTest::newRow("empty file") << QString() << false;
+    QTest::newRow("file of many blocks") << QStringLiteral("<large>") << false;
+    // procfs reports a size of 0 and copies nothing in the kernel.
+    QTest::newRow("file whose size reads as 0") << QStringLiteral("/proc/version") << false;
+    QTest::newRow("destination on another file system") << QStringLiteral("<large>") << true;
+}
+
+void TestTar::copiesWhereverTheKernelCannot()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, otherFileSystem);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    if (source.isEmpty() || source == QLatin1String("<large>")) {
+        QByteArray data;
+        if (!source.isEmpty()) {
+            quint32 seed = 7;
+            data.resize(3 * 1024 * 1024 + 17);
+            for (char &c : data)
+                c = char((seed = seed * 1103515245u + 12345u) >> 23);
+        }
+        source = temp.filePath(QStringLiteral("source"));
+        QVERIFY(writeFile(source, data, 0644));
+    }
+    QFile in(source);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray expected = in.readAll();
+
+    const QString disk = temp.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(disk));
+    std::unique_ptr<TmpfsMount> mount;
+    if (otherFileSystem) {
+        mount.reset(new TmpfsMount(disk, "8m"));
+        if (!mount->isMounted())
+            QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs: ") + mount->refusal()));
+    }
+    const QString destination = disk + QStringLiteral("/copy");
+    Tar tar;
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QVERIFY2(tar.copyFile(source, destination), qPrintable(texts(errorSpy).join(QLatin1Char('\n'))));
+    QFile out(destination);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    const QByteArray copied = out.readAll();
+    QCOMPARE(copied.size(), expected.size());
+    QVERIFY2(copied == expected, "the copy differs from its source");
 }
 
 void TestTar::makePathResults_data()
