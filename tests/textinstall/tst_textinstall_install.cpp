@@ -68,10 +68,11 @@ void TestTextInstallInstall::initTestCase()
     QVERIFY2(Fixture::writeTree(m_tree, Fixture::Plain, &why), qPrintable(why));
     m_archiveSource = m_root.filePath(QStringLiteral("packed"));
     QVERIFY2(Fixture::writeArchiveSource(m_tree, m_archiveSource, &why), qPrintable(why));
-    // Enough data that an interruption finds the copy running: 400 MiB of holes.
+    // Enough data that an interruption finds the copy running, also when the
+    // kernel copies: 1000 MiB of holes, of which a run reads about 1% first.
     m_largeTree = m_root.filePath(QStringLiteral("large"));
     QVERIFY2(Fixture::writeTree(m_largeTree, Fixture::Plain, &why), qPrintable(why));
-    QVERIFY2(Fixture::addLargeFiles(m_largeTree, 400, 1024 * 1024, &why), qPrintable(why));
+    QVERIFY2(Fixture::addLargeFiles(m_largeTree, 1000, 1024 * 1024, &why), qPrintable(why));
 }
 
 QString TestTextInstallInstall::source(const QString &kind) const
