@@ -48,24 +48,44 @@ def wait_for(what, probe, timeout, interval=0.1):
 
 
 def normalise(text):
-    return re.sub(r"\s+", " ", text.replace("\u2014", "-")).strip().lower()
+    return re.sub(r"\s+", " ", text).strip().lower()
+
+
+_LOOKALIKE = str.maketrans({"1": "l", "|": "l", "!": "l", "i": "l", "0": "o"})
+
+
+def fold(text):
+    """Text as compared with what was read off the screen: letters and digits
+    only, lower case, with the glyphs optical reading mixes up made one."""
+    return re.sub(r"[^a-z0-9]", "", text.lower().translate(_LOOKALIKE))
 
 
 class XServer:
-    """A private Xvfb on the given display number (the next free one from it)."""
+    """A private Xvfb on the first free display number among `numbers`."""
 
-    def __init__(self, number, size="1280x1024x24"):
-        self.number, self.size, self.proc = number, size, None
+    def __init__(self, numbers, size="1280x1024x24"):
+        self.numbers = [numbers] if isinstance(numbers, int) else list(numbers)
+        if len(self.numbers) == 1:
+            self.numbers = list(range(self.numbers[0], self.numbers[0] + 50))
+        self.size, self.proc = size, None
 
     def __enter__(self):
-        n = self.number
-        while os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
-            n += 1
-        self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", self.size, "-nolisten", "tcp"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.display = f":{n}"
-        wait_for(f"Xvfb on {self.display}", lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), 10)
-        return self
+        for n in self.numbers:
+            if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                continue
+            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", self.size, "-nolisten", "tcp"],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                # Another server may take the number first; then try the next one.
+                wait_for(f"Xvfb on :{n}", lambda: self.proc.poll() is not None
+                         or os.path.exists(f"/tmp/.X11-unix/X{n}"), 10)
+            except Timeout:
+                self.__exit__()
+                raise
+            if self.proc.poll() is None:
+                self.display = f":{n}"
+                return self
+        raise RuntimeError(f"no free display among {self.numbers[0]}..{self.numbers[-1]}")
 
     def __exit__(self, *exc):
         if self.proc and self.proc.poll() is None:
@@ -90,6 +110,11 @@ def user_environment(home, display, desktop_session=True):
         path = os.path.join(home, sub)
         os.makedirs(path, mode=0o700, exist_ok=True)
         env[var] = path
+    # The freedesktop.org tools work system-wide for root unless told otherwise;
+    # "system-wide" is then this writable stand-in, never the machine's own.
+    for sub in ("icons/hicolor", "applications", "mime/packages"):
+        os.makedirs(os.path.join(env["XDG_DATA_DIRS"], sub), exist_ok=True)
+    os.makedirs(os.path.join(env["XDG_CONFIG_DIRS"], "menus"), exist_ok=True)
     env["HOME"] = home
     env["LANG"] = env["LC_ALL"] = "C.UTF-8"
     if display:
@@ -258,7 +283,7 @@ class Installer:
 
     def wait_text(self, wid, text, timeout=20, band=None):
         """Waits until `text` can be read in the window; returns everything read."""
-        want = normalise(text)
+        want = fold(text)
         seen = [""]
 
         def probe():
@@ -266,7 +291,7 @@ class Installer:
                 raise AssertionError(f"installer ended (status {self.proc.returncode}) while waiting "
                                      f"for \"{text}\"; last read: {seen[0]!r}")
             seen[0] = self.read(wid, band)
-            return seen[0] if want in normalise(seen[0]) else None
+            return seen[0] if want in fold(seen[0]) else None
         try:
             return wait_for(f"\"{text}\" on screen", probe, timeout, 0.2)
         except Timeout as e:
@@ -280,7 +305,7 @@ class Installer:
 
     def wait_page(self, wid, title, timeout=20, shot=None):
         """Waits for the wizard to show the page titled `title`; screenshots it as `shot`."""
-        want = normalise(title)
+        want = fold(title)
         seen = [""]
 
         def probe():
@@ -288,9 +313,9 @@ class Installer:
                 raise AssertionError(f"installer ended (status {self.proc.returncode}) while waiting "
                                      f"for the page \"{title}\"; stderr: {self.stderr()!r}")
             seen[0] = self.read(wid, TITLE_BAND)
-            lines = [normalise(l) for l in seen[0].splitlines() if l.strip()]
+            lines = [fold(l) for l in seen[0].splitlines() if fold(l)]
             # The title is the first line; a long one may wrap.
-            return lines and (lines[0] == want or (len(want) > 20 and " ".join(lines).startswith(want)))
+            return lines and (lines[0] == want or (len(want) > 20 and "".join(lines).startswith(want)))
         try:
             wait_for(f"the page \"{title}\"", probe, timeout, 0.2)
         except Timeout as e:
