@@ -73,12 +73,13 @@ class XServer:
         for n in self.numbers:
             if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
                 continue
-            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", self.size, "-nolisten", "tcp"],
+            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", self.size, "-nolisten", "tcp", "-noreset"],
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             try:
                 # Another server may take the number first; then try the next one.
-                wait_for(f"Xvfb on :{n}", lambda: self.proc.poll() is not None
-                         or os.path.exists(f"/tmp/.X11-unix/X{n}"), 10)
+                wait_for(f"Xvfb on :{n}", lambda: self.proc.poll() is not None or subprocess.run(
+                    ["xdpyinfo", "-display", f":{n}"], stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL).returncode == 0, 15)
             except Timeout:
                 self.__exit__()
                 raise
