@@ -17,6 +17,8 @@ import tempfile
 import time
 
 WIZARD_TITLE = "Corvane Zarvo Installer"
+BOX_TITLES = ("Install Error", "Installation Error", "Missing Installation Files", "Missing Dependancies",
+              "Destination Exists")
 TITLE_BAND = 110
 PAGES = {
     "welcome": "Welcome to the Corvane Zarvo Installer",
@@ -113,7 +115,7 @@ def user_environment(home, display, desktop_session=True):
         env[var] = path
     # The freedesktop.org tools work system-wide for root unless told otherwise;
     # "system-wide" is then this writable stand-in, never the machine's own.
-    for sub in ("icons/hicolor", "applications", "mime/packages"):
+    for sub in ("icons/hicolor", "applications", "desktop-directories", "mime/packages"):
         os.makedirs(os.path.join(env["XDG_DATA_DIRS"], sub), exist_ok=True)
     os.makedirs(os.path.join(env["XDG_CONFIG_DIRS"], "menus"), exist_ok=True)
     env["HOME"] = home
@@ -313,6 +315,9 @@ class Installer:
             if self.proc.poll() is not None:
                 raise AssertionError(f"installer ended (status {self.proc.returncode}) while waiting "
                                      f"for the page \"{title}\"; stderr: {self.stderr()!r}")
+            for box_title, box in self.boxes(BOX_TITLES):
+                raise AssertionError(f"box \"{box_title}\" came up while waiting for the page "
+                                     f"\"{title}\": {' '.join(self.read(box).split())!r}")
             seen[0] = self.read(wid, TITLE_BAND)
             lines = [fold(l) for l in seen[0].splitlines() if fold(l)]
             # The title is the first line; a long one may wrap.

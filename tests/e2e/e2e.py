@@ -184,18 +184,23 @@ def check_entry(entry, dest, source_entry):
         check(got.get(key) == shipped[key], f"{entry}: {key}={got.get(key)}, shipped as {shipped[key]}")
 
 
+def registered(home, *name):
+    """A file the desktop tools installed, per user or (for root's "All Users")
+    in the environment's stand-in for the system's data folders."""
+    places = [os.path.join(home, base, *name) for base in (".local/share", "system-share")]
+    found = [p for p in places if os.path.isfile(p)]
+    check(found, f"not registered: none of {places}")
+    return found[0]
+
+
 def check_desktop(home, dest, source_entry):
     """The entry rewritten for `dest`, and menu entry and icons registered in the temporary HOME."""
     entry = os.path.join(dest, "icons", "corvane-zarvo.desktop")
     check_entry(entry, dest, source_entry)
-    menu = os.path.join(home, ".local", "share", "applications", "corvane-zarvo.desktop")
-    check(os.path.isfile(menu), f"no menu entry {menu}")
+    menu = registered(home, "applications", "corvane-zarvo.desktop")
     check(open(menu).read() == open(entry).read(), f"menu entry {menu} is not the rewritten desktop entry")
     for n in (16, 24, 32, 48):
-        found = [os.path.join(base, "icons", "hicolor", f"{n}x{n}", "apps", "corvane-zarvo.png")
-                 for base in (os.path.join(home, ".local", "share"), os.path.join(home, "system-share"))]
-        found = [f for f in found if os.path.isfile(f)]
-        check(found, f"icon of size {n} not registered under {home}")
+        found = [registered(home, "icons", "hicolor", f"{n}x{n}", "apps", "corvane-zarvo.png")]
         src = os.path.join(dest, "icons", f"{n}x{n}", "corvane-zarvo.png")
         check(digest(found[0]) == digest(src), f"registered icon {found[0]} is not {src}")
 
@@ -288,7 +293,6 @@ def case_walk(p, row):
             w = r.wait_window(g.WIZARD_TITLE)
             check_toolkit_from(r.proc.pid, source)
             g.walk_to_install(r, w, dest if given == "typed" else None)
-            r.wait_page(w, g.PAGES["install"])
             answer_box(r, "Missing Dependancies", [f"The shared library {MISSING_LIBRARY} is not installed",
                                                   "may not run correctly without this library"], timeout=60)
             r.wait_page(w, g.PAGES["finished"], 60)
@@ -305,8 +309,7 @@ def case_walk(p, row):
         check_desktop(run.home, dest, os.path.join(p.tree, "icons", "corvane-zarvo.desktop"))
         log = os.path.join(dest, "doc", "post-install.log")
         check(os.path.isfile(log) and "post-install" in open(log).read(), f"post-install.sh did not run: {log}")
-        mime = os.path.join(run.home, ".local", "share", "mime", "packages", "lumo-mime.xml")
-        check(os.path.isfile(mime), f"file association not registered: no {mime}")
+        registered(run.home, "mime", "packages", "lumo-mime.xml")
 
 
 def case_cancel(p, row):
@@ -335,6 +338,7 @@ def case_cancel(p, row):
         copied = sum(len(f) for _, _, f in os.walk(dest))
         total = sum(len(f) for _, _, f in os.walk(p.large_tree))
         check(0 < copied < total / 2, f"cancel was not mid-copy: {copied} of {total} files installed")
+        print(f"cancelled with {copied} of {total} files installed")
 
 
 def case_unwritable(p, row):
