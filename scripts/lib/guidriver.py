@@ -19,7 +19,7 @@ import time
 WIZARD_TITLE = "Corvane Zarvo Installer"
 BOX_TITLES = ("Install Error", "Installation Error", "Missing Installation Files", "Missing Dependancies",
               "Destination Exists")
-TITLE_BAND = 110
+TITLE_BAND = 48
 PAGES = {
     "welcome": "Welcome to the Corvane Zarvo Installer",
     "licence": "Licence Agreement",
@@ -273,7 +273,7 @@ class Installer:
         src = self.shot(wid, None)
         cmd = ["convert", src]
         if band:
-            cmd += ["-crop", f"100%x{band}+0+0", "+repage"]
+            cmd += ["-crop", f"100000x{band}+0+0", "+repage"]
         cmd += ["-colorspace", "Gray", "-resize", "200%", "png:-"]
         img = subprocess.run(cmd, capture_output=True, check=True, timeout=20).stdout
         r = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "6"], input=img,
