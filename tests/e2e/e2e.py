@@ -67,11 +67,25 @@ def setup(p):
     make_demo = os.path.join(ROOT, "demo", "make-demo")
     bundle = os.path.join(ROOT, "scripts", "bundle")
     subprocess.run([make_demo, p.small, "--bulk-files", "60", "--bulk-mb", "3", "--large", "1"], check=True)
-    subprocess.run([make_demo, p.large, "--bulk-files", "2500", "--bulk-mb", "60", "--large", "2"], check=True)
-    for payload, out in ((p.small, "bundle"), (p.large, "large-bundle")):
-        subprocess.run([bundle, "--build", p.build, "--payload", os.path.join(payload, "archive"),
-                        "--out", os.path.join(p.base, out), "--no-pack"], check=True)
-        subprocess.run([bundle, "--build", p.build, "--into-tree", os.path.join(payload, "tree")], check=True)
+    subprocess.run([make_demo, p.large, "--bulk-files", "1500", "--bulk-mb", "24", "--large", "2"], check=True)
+    subprocess.run([bundle, "--build", p.build, "--payload", os.path.join(p.small, "archive"),
+                    "--out", os.path.join(p.base, "bundle"), "--no-pack"], check=True)
+    subprocess.run([bundle, "--build", p.build, "--into-tree", p.tree], check=True)
+    # The large payload gets the same program and libraries, linked rather than made again.
+    shutil.copytree(p.bundle, p.large_bundle, symlinks=True, copy_function=os.link,
+                    ignore=lambda d, names: ["zarvo.tgz", "license_terms"] if d == p.bundle else [])
+    for name in ("zarvo.tgz", "license_terms"):
+        src = os.path.join(p.large, "archive", name)
+        (shutil.copytree if os.path.isdir(src) else shutil.copy2)(src, os.path.join(p.large_bundle, name))
+    for part in ("lib/internal", "lib/plugins"):
+        shutil.copytree(os.path.join(p.tree, part), os.path.join(p.large_tree, part), symlinks=True,
+                        copy_function=os.link)
+    for part in ("installer", "platforms"):
+        src = os.path.join(p.tree, "libexec", part)
+        if os.path.islink(src):
+            os.symlink(os.readlink(src), os.path.join(p.large_tree, "libexec", part))
+        else:
+            os.link(src, os.path.join(p.large_tree, "libexec", part))
 
 
 # -- what an installed tree must hold ----------------------------------------------
