@@ -320,8 +320,9 @@ class Installer:
                                      f"\"{title}\": {' '.join(self.read(box).split())!r}")
             seen[0] = self.read(wid, TITLE_BAND)
             lines = [fold(l) for l in seen[0].splitlines() if fold(l)]
-            # The title is the first line; a long one may wrap.
-            return lines and (lines[0] == want or (len(want) > 20 and "".join(lines).startswith(want)))
+            # The title ends the first line (the banner beside it may read as
+            # a stray mark); a long one may wrap.
+            return lines and (lines[0].endswith(want) or (len(want) > 20 and want in "".join(lines)))
         try:
             wait_for(f"the page \"{title}\"", probe, timeout, 0.2)
         except Timeout as e:
