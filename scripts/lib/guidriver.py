@@ -268,12 +268,13 @@ class Installer:
             self.shots.append(path)
         return path
 
-    def read(self, wid, band=None):
-        """The text of a window as tesseract reads it (only its top `band` pixels when given)."""
+    def read(self, wid, band=None, left=0):
+        """The text of a window as tesseract reads it (only its top `band`
+        pixels when given; from `left` pixels in, past a box's icon)."""
         src = self.shot(wid, None)
         cmd = ["convert", src]
-        if band:
-            cmd += ["-crop", f"100000x{band}+0+0", "+repage"]
+        if band or left:
+            cmd += ["-crop", f"100000x{band or 100000}+{left}+0", "+repage"]
         cmd += ["-colorspace", "Gray", "-resize", "200%", "png:-"]
         img = subprocess.run(cmd, capture_output=True, check=True, timeout=20).stdout
         r = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "6"], input=img,
