@@ -262,12 +262,12 @@ class Run:
         return g.user_environment(self.home, self.x.display if self.x else None, desktop_session)
 
     def installer(self, program, args=(), env=None, wrapper=()):
+        """The program, started through `wrapper` (a command that ends by
+        executing it, so the process and its windows keep one id) when given."""
         env = env if env is not None else self.env()
-        r = g.Installer(wrapper[0] if wrapper else program, [*wrapper[1:], *([program] if wrapper else []),
-                                                              *args],
-                        env=env, cwd=self.work, display=env.get("DISPLAY", ""),
-                        logdir=os.path.join(self.dir, "screens"))
-        return r
+        command = [*wrapper, program, *args]
+        return g.Installer(command[0], command[1:], env=env, cwd=self.work, display=env.get("DISPLAY", ""),
+                           logdir=os.path.join(self.dir, "screens"))
 
 
 def answer_box(r, title, must_read, key="Return", timeout=30):
