@@ -107,9 +107,7 @@ void TextInstallation::installerFinished()
                            [this](const QString &step) { m_printer->showStep(step); });
     m_printer->finish();
     if (m_hadError) {
-        m_console.printError(QCoreApplication::translate(
-            "InstallerWizard", "There was an error during the installation."));
-        conclude(InstallFailed);
+        reportFailure();
         return;
     }
     m_console.print(tr("The installation is finished."));
@@ -147,14 +145,23 @@ void TextInstallation::workerStopped()
                 [this] {
                     if (m_concluded)
                         return;
-                    if (m_cancelRequested)
+                    if (m_cancelRequested) {
                         installerCancelled();
-                    else
-                        conclude(InstallFailed);
+                        return;
+                    }
+                    m_printer->finish();
+                    reportFailure();
                 },
                 Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
+}
+
+void TextInstallation::reportFailure()
+{
+    m_console.printError(QCoreApplication::translate(
+        "InstallerWizard", "There was an error during the installation."));
+    conclude(InstallFailed);
 }
 
 void TextInstallation::conclude(int status)

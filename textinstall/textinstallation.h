@@ -47,6 +47,7 @@ private slots:
     void workerStopped();
 
 private:
+    void reportFailure();
     void conclude(int status);
 
     Console &m_console;
