@@ -494,8 +494,31 @@ def case_nodisplay(p, row):
         check(r.returncode == 1, f"status {r.returncode}, want 1")
 
 
+def case_textinstall(p, row):
+    """The bundled text-mode installer installs the archive with no display and,
+    as root, with the system's toolkit hidden from view."""
+    wrapper = [os.path.join(HERE, "hide-system-qt")] if row == "system-hidden" else []
+    if wrapper and os.geteuid() != 0:
+        print("needs root for a private mount namespace", file=sys.stderr)
+        return SKIP
+    with Run("textinstall", row, needs_display=False) as run:
+        dest = os.path.join(run.dir, "dest", "corvane-zarvo")
+        env = run.env(desktop_session=False)
+        env.pop("DISPLAY", None)
+        program = os.path.join(p.bundle, "bin", "textinstall")
+        r = subprocess.run([*wrapper, program, "--accept-licence", dest], env=env, cwd=run.work,
+                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+        check(r.returncode == 0, f"status {r.returncode}; stderr: {r.stderr!r}")
+        check("The installation is finished." in r.stdout, f"output is {r.stdout!r}")
+        check(MISSING_LIBRARY in r.stderr + r.stdout, f"no missing-library warning: {r.stderr!r}")
+        compare_tree(dest, expected_from_archive(os.path.join(p.bundle, "zarvo.tgz")))
+        marker = os.path.join(dest, ".installed")
+        check(os.path.isfile(marker) and os.path.getsize(marker) == 0, f"no empty marker {marker}")
+
+
 CASES = {"walk": case_walk, "cancel": case_cancel, "unwritable": case_unwritable, "exists": case_exists,
-         "icon": case_icon, "toolkit": case_toolkit, "nodisplay": case_nodisplay}
+         "icon": case_icon, "toolkit": case_toolkit, "nodisplay": case_nodisplay,
+         "textinstall": case_textinstall}
 
 
 def main():
