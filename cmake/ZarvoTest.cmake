@@ -1,6 +1,8 @@
 # zarvo_add_test(NAME tst_foo SOURCES a.cpp ... LIBS lib ... [ENVIRONMENT VAR=value ...] [TIMEOUT s] [LABELS l ...])
 # Registers one Qt Test program with CTest. Every test gets its own
 # temporary HOME and XDG_* directories from the test support library.
+# Every test is also labelled with its folder below tests/ ("util",
+# "installer/engine", ...), so that a build can run one area (ctest -L).
 function(zarvo_add_test)
     cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
@@ -17,7 +19,6 @@ function(zarvo_add_test)
     if(T_ENVIRONMENT)
         set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
     endif()
-    if(T_LABELS)
-        set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
-    endif()
+    file(RELATIVE_PATH _area ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    set_tests_properties(${T_NAME} PROPERTIES LABELS "${_area};${T_LABELS}")
 endfunction()
