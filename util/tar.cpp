@@ -110,7 +110,7 @@ bool Tar::enterDirectory(const QString &directory, DescentPath &descent, QString
 {
     struct stat st;
     if (::stat(QFile::encodeName(directory).constData(), &st) != 0)
-        return true; // lists as empty, cannot recurse
+        return true; // lists as empty; nothing to guard
     const auto found = std::find_if(descent.begin(), descent.end(), [&](const DescentStep &step) {
         return step.device == st.st_dev && step.inode == st.st_ino;
     });
@@ -149,10 +149,11 @@ int Tar::countTree(const QString &directory, DescentPath &descent)
             continue;
         }
         const QString path = entry.filePath();
+        const size_t depth = descent.size();
         if (!enterDirectory(path, descent))
             continue;
         const int below = countTree(path, descent);
-        descent.pop_back();
+        descent.resize(depth);
         if (below < 0)
             return -1;
         count += below;
@@ -193,13 +194,14 @@ bool Tar::copyTree(const QString &source, const QString &destination, int total,
         const QString to = destination + QLatin1Char('/') + name;
         if (entry.isDir()) {
             QString ancestor;
+            const size_t depth = descent.size();
             if (!enterDirectory(from, descent, &ancestor)) {
                 emit error(tr("Skipped \"%1\": it leads back to \"%2\", which contains it.")
                                .arg(from, ancestor));
                 continue;
             }
             const bool copied = copyTree(from, to, total, done, umask, descent);
-            descent.pop_back();
+            descent.resize(depth);
             if (!copied)
                 return false;
             continue;

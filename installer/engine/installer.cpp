@@ -3,6 +3,8 @@
 #include "installer/engine/installthread.h"
 #include "installer/engine/userprompt.h"
 
+#include <QFileInfo>
+
 #include <cstdio>
 
 namespace {
@@ -35,15 +37,42 @@ Installer::Installer(QObject *parent, UserPrompt *prompt)
 {
 }
 
-Installer::~Installer() = default;
-
-void Installer::install(const QString &, const QString &)
+Installer::~Installer()
 {
+    // Stops the worker while this object can still receive its last reports;
+    // whatever is still queued for it is dropped with it.
+    thread.reset();
+}
+
+void Installer::install(const QString &source, const QString &destination)
+{
+    thread.reset();
+
+    if (QFileInfo::exists(destination)
+        && !prompt().askYesNo(parent(), tr("Destination Exists"),
+                              tr("Destination directory \"%1\" already exists. Do you wish to "
+                                 "continue?")
+                                  .arg(destination))) {
+        emit cancelled();
+        return;
+    }
+
+    m_destination = destination;
+    thread.reset(new InstallThread(source, destination));
+    connect(thread.get(), &InstallThread::error, this, &Installer::error, Qt::QueuedConnection);
+    connect(thread.get(), &InstallThread::status, this, &Installer::status, Qt::QueuedConnection);
+    connect(thread.get(), &InstallThread::progress, this, &Installer::progress,
+            Qt::QueuedConnection);
+    connect(thread.get(), &InstallThread::cancelled, this, &Installer::cancelled,
+            Qt::QueuedConnection);
+    connect(thread.get(), &InstallThread::installerFinished, this, &Installer::finished,
+            Qt::QueuedConnection);
+    thread->start(QThread::InheritPriority);
 }
 
 QStringList Installer::missingLibraries() const
 {
-    return QStringList();
+    return thread ? thread->missingLibraries() : QStringList();
 }
 
 void Installer::cancel()

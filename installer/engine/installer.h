@@ -32,6 +32,8 @@ public:
     void setInstallMode(int mode) { m_installMode = mode; }
 
     QString destination() const { return m_destination; }
+    // The installation in progress or last run, if any (owned by this object).
+    InstallThread *installThread() const { return thread.get(); }
     UserPrompt &prompt() const { return *m_prompt; }
 
 signals:

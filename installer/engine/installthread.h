@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
+
 class Tar;
 
 // The worker: fills the destination from the installation source, writes the
@@ -20,6 +22,8 @@ public:
 
     // Meaningful after installerFinished.
     QStringList missingLibraries() const;
+    // True once destruction has begun to stop the worker.
+    bool isCancelRequested() const;
 
 signals:
     void cancelled();
@@ -39,6 +43,9 @@ private:
     QString destination;
     QStringList m_missingLibraries;
     bool fromArchive;
+    // Set on the worker when Tar reports that it stopped on the cancel
+    // request; the destructor delivers that report (see there).
+    std::atomic<bool> cancelReported;
 };
 
 #endif

@@ -1,4 +1,5 @@
 #include "tests/support/testenvironment.h"
+#include "util/dependencyscan.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,6 +32,8 @@ private slots:
     void pluginLacksLibrary();
     void pluginNotFound_data();
     void pluginNotFound();
+    void ownLibrariesFirst_data();
+    void ownLibrariesFirst();
 
 private:
     struct Run
@@ -139,7 +142,8 @@ bool TestInstallerProgram::answerBox(qint64 pid, const QString &title, QProcess 
         *why = QStringLiteral("no window \"%1\" appeared").arg(title);
         return false;
     }
-    const QString window = QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0);
+    const QString window =
+        QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0);
     // A key may arrive before the box takes the focus; press again until it closes.
     for (int attempt = 0; attempt < 10; ++attempt) {
         QProcess::execute(xdotool, {QStringLiteral("windowfocus"), window});
@@ -165,7 +169,8 @@ TestInstallerProgram::Run TestInstallerProgram::run(const QString &program,
         result.why = QStringLiteral("the installer did not start");
         return result;
     }
-    if (!boxTitle.isEmpty() && !answerBox(installer.processId(), boxTitle, &installer, &result.why)) {
+    if (!boxTitle.isEmpty()
+        && !answerBox(installer.processId(), boxTitle, &installer, &result.why)) {
         installer.kill();
         installer.waitForFinished(5000);
         return result;
@@ -298,24 +303,47 @@ void TestInstallerProgram::iconOnly_data()
     QTest::newRow("a directory and -icon") << QStringList{"/opt/corvane/zarvo", "-icon"};
 }
 
-// With no desktop session there is nothing to register: the console branch
-// ends at once, without a window and without an event loop.
+// The console branch registers the installation that holds the program, not
+// a directory from the command line, and ends without a window. The
+// installation's own tools are fakes that note how they were called.
 void TestInstallerProgram::iconOnly()
 {
     QFETCH(QStringList, arguments);
     REQUIRE_DISPLAY();
 
-    const QString program = copyProgram(root + QStringLiteral("/tree/bin"), true);
+    const QString top = root + QStringLiteral("/tree");
+    const QString program = copyProgram(top + QStringLiteral("/bin"), true);
     QVERIFY(!program.isEmpty());
-    QVERIFY(TestEnvironment::writeScript(root + QStringLiteral("/tree/bin/pesk"), "#!/bin/sh\n"));
+    QVERIFY(TestEnvironment::writeScript(top + QStringLiteral("/bin/pesk"), "#!/bin/sh\n"));
     // Marks a build tree, whose desktop entry is left as it is.
-    QVERIFY(TestEnvironment::writeScript(root + QStringLiteral("/tree/Makefile"), "all:\n"));
+    QVERIFY(TestEnvironment::writeScript(top + QStringLiteral("/Makefile"), "all:\n"));
+    QVERIFY(QDir().mkpath(top + QStringLiteral("/icons")));
+    QVERIFY(QDir().mkpath(top + QStringLiteral("/libexec")));
+    const QByteArray log = QFile::encodeName(root + QStringLiteral("/tools.log"));
+    for (const char *tool : {"xdg-icon-resource", "xdg-desktop-menu"}) {
+        QVERIFY(TestEnvironment::writeScript(
+            top + QStringLiteral("/libexec/") + QLatin1String(tool),
+            QByteArray("#!/bin/sh\necho \"") + tool + " $*\" >> '" + log + "'\n"));
+    }
 
-    const Run result = run(program, arguments, QString(), environment());
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("KDE_FULL_SESSION"), QStringLiteral("true"));
+    const Run result = run(program, arguments, QString(), env);
     QVERIFY2(result.finished, qPrintable(result.why));
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.error, QString());
     QCOMPARE(result.exitCode, 0);
+
+    QFile calls(QFile::decodeName(log));
+    QVERIFY2(calls.open(QIODevice::ReadOnly), "the installation's tools were not run");
+    const QStringList lines = QString::fromLocal8Bit(calls.readAll()).split(QLatin1Char('\n'));
+    QVERIFY2(lines.contains(QStringLiteral("xdg-desktop-menu install %1/icons/corvane-zarvo.desktop")
+                                .arg(top)),
+             qPrintable(lines.join(QLatin1Char('\n'))));
+    QVERIFY2(lines.contains(QStringLiteral("xdg-icon-resource install --size 16 "
+                                           "%1/icons/16x16/corvane-zarvo.png")
+                                .arg(top)),
+             qPrintable(lines.join(QLatin1Char('\n'))));
 }
 
 void TestInstallerProgram::noDisplay_data()
@@ -410,6 +438,48 @@ void TestInstallerProgram::pluginNotFound()
              "the program ended as if it had succeeded");
     QVERIFY2(result.error.contains(QLatin1String("no Qt platform plugin could be initialized")),
              qPrintable(result.error));
+}
+
+void TestInstallerProgram::ownLibrariesFirst_data()
+{
+    QTest::addColumn<QStringList>("places");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("in lib/internal") << QStringList{"lib/internal"} << "lib/internal";
+    QTest::newRow("beside the program") << QStringList{"bin"} << "bin";
+    QTest::newRow("in both places") << QStringList{"bin", "lib/internal"} << "lib/internal";
+}
+
+// A shipped tree carries the toolkit's libraries in lib/internal; the program
+// must take them before the machine's own.
+void TestInstallerProgram::ownLibrariesFirst()
+{
+    QFETCH(QStringList, places);
+    QFETCH(QString, expected);
+    if (QStandardPaths::findExecutable(QStringLiteral("ldd")).isEmpty())
+        QSKIP("this machine has no ldd");
+
+    QString systemCore;
+    const QStringList used =
+        resolveLibraryDependencies(QStringLiteral(ZARVO_INSTALLER_PROGRAM), nullptr);
+    for (const QString &path : used) {
+        if (QFileInfo(path).fileName() == QLatin1String("libQt5Core.so.5"))
+            systemCore = path;
+    }
+    QVERIFY2(!systemCore.isEmpty(), "the program does not use libQt5Core.so.5");
+
+    const QString program = copyProgram(root + QStringLiteral("/shipped/bin"), false);
+    QVERIFY(!program.isEmpty());
+    for (const QString &place : qAsConst(places)) {
+        const QString dir = root + QStringLiteral("/shipped/") + place;
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::copy(systemCore, dir + QStringLiteral("/libQt5Core.so.5")));
+    }
+
+    const QStringList resolved = resolveLibraryDependencies(program, nullptr);
+    QVERIFY2(resolved.contains(root + QStringLiteral("/shipped/") + expected
+                               + QStringLiteral("/libQt5Core.so.5")),
+             qPrintable(resolved.join(QLatin1Char(' '))));
 }
 
 ZARVO_TEST_MAIN_CORE(TestInstallerProgram)

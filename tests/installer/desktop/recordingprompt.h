@@ -4,7 +4,10 @@
 #include "installer/engine/userprompt.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
+
+#include <functional>
 
 // Answers every box at once and keeps what it was shown.
 class RecordingPrompt : public UserPrompt
@@ -29,6 +32,15 @@ public:
         boxes.append({ owner, severity, title, text });
         if (onTell)
             onTell();
+    }
+
+    // "title: text" of every box, one a line.
+    QString shown() const
+    {
+        QStringList lines;
+        for (const Box &box : boxes)
+            lines << box.title + QStringLiteral(": ") + box.text;
+        return lines.join(QLatin1Char('\n'));
     }
 
     QVector<Box> boxes;

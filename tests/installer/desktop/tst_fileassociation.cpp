@@ -6,114 +6,84 @@
 #include <QDir>
 #include <QFile>
 
-// The two one-shot files an installation may bring: the MIME package and the
-// post-install script. Both are looked for at the top of the destination only.
+// The two one-shot files an installation may bring, the MIME package and the
+// post-install script, looked for at the top of the destination only.
 class TestFileAssociation : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void mimePackage_data();
-    void mimePackage();
-    void postInstallScript_data();
-    void postInstallScript();
+    void handOver_data();
+    void handOver();
 };
 
-void TestFileAssociation::init()
+void TestFileAssociation::handOver_data()
 {
-    qunsetenv("XDG_UTILS_INSTALL_MODE");
-}
-
-void TestFileAssociation::mimePackage_data()
-{
-    QTest::addColumn<QString>("package");
-    QTest::addColumn<QString>("xdgMime");
-    QTest::addColumn<bool>("run");
+    QTest::addColumn<bool>("script");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("executable");
+    // xdg-mime's (none: not on the search path) or the script's body.
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("run");
     QTest::addColumn<bool>("remains");
 
-    QTest::newRow("no package") << QString() << "exit 0" << false << false;
-    QTest::newRow("package registered and deleted") << "lumo-mime.xml" << "exit 0" << true
-                                                    << false;
-    QTest::newRow("registration fails, package deleted all the same")
-            << "lumo-mime.xml" << "exit 4" << true << false;
-    QTest::newRow("no xdg-mime on the search path, package deleted")
-            << "lumo-mime.xml" << QString() << false << false;
-    QTest::newRow("package in a subdirectory only")
-            << "share/lumo-mime.xml" << "exit 0" << false << true;
+    const QByteArray ok("exit 0");
+    const QString mime = QStringLiteral("xdg-mime|unset|install|@/lumo-mime.xml");
+    const QString script = QStringLiteral("post-install.sh|unset");
+    QTest::newRow("no package") << false << QString() << false << ok << QString() << false;
+    QTest::newRow("package registered and deleted")
+            << false << "lumo-mime.xml" << false << ok << mime << false;
+    QTest::newRow("registration fails, package deleted all the same") << false
+            << "lumo-mime.xml" << false << QByteArray("exit 4") << mime << false;
+    QTest::newRow("no xdg-mime on the search path, package deleted") << false
+            << "lumo-mime.xml" << false << QByteArray() << QString() << false;
+    QTest::newRow("package in a subdirectory only") << false
+            << "share/lumo-mime.xml" << false << ok << QString() << true;
+    QTest::newRow("no script") << true << QString() << true << ok << QString() << false;
+    QTest::newRow("script run once and deleted")
+            << true << "post-install.sh" << true << ok << script << false;
+    QTest::newRow("failing script deleted all the same") << true
+            << "post-install.sh" << true << QByteArray("exit 7") << script << false;
+    QTest::newRow("script without execute permission neither run nor deleted") << true
+            << "post-install.sh" << false << ok << QString() << true;
+    QTest::newRow("script in a subdirectory only") << true
+            << "bin/post-install.sh" << true << ok << QString() << true;
 }
 
-void TestFileAssociation::mimePackage()
+void TestFileAssociation::handOver()
 {
-    QFETCH(QString, package);
-    QFETCH(QString, xdgMime);
-    QFETCH(bool, run);
+    QFETCH(bool, script);
+    QFETCH(QString, file);
+    QFETCH(bool, executable);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, run);
     QFETCH(bool, remains);
 
     FakeInstallation inst;
-    const QString packagePath = inst.dir() + QLatin1Char('/') + package;
-    if (!package.isEmpty()) {
-        QVERIFY(QDir().mkpath(QFileInfo(packagePath).path()));
-        QVERIFY(TestEnvironment::writeScript(packagePath, "<mime-info/>\n"));
+    const QString path = inst.dir() + QLatin1Char('/') + file;
+    if (!file.isEmpty()) {
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(inst.writeTool(path, script ? body : QByteArray("<mime-info/>")));
+        if (!executable)
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
     }
-    if (!xdgMime.isNull())
-        QVERIFY(inst.addPathTool(QStringLiteral("xdg-mime"), xdgMime.toLocal8Bit()));
+    // Only the fake: the system's own xdg-mime must stay out of reach.
     QVERIFY(QDir().mkpath(inst.binDir()));
-    // Without the fake the search path must not reach the system's own tool.
+    if (!script && !body.isNull())
+        QVERIFY(inst.addPathTool(QStringLiteral("xdg-mime"), body));
     const QByteArray oldPath = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(inst.binDir()));
+    qunsetenv("XDG_UTILS_INSTALL_MODE");
 
-    installFileAssociation(inst.dir());
+    if (script)
+        runPostInstallScript(inst.dir());
+    else
+        installFileAssociation(inst.dir());
     qputenv("PATH", oldPath);
 
-    QCOMPARE(inst.runs(), run ? QStringList(QStringLiteral("xdg-mime|unset|install|")
-                                            + inst.dir() + QStringLiteral("/lumo-mime.xml"))
-                              : QStringList());
-    if (!package.isEmpty())
-        QCOMPARE(QFile::exists(packagePath), remains);
-}
-
-void TestFileAssociation::postInstallScript_data()
-{
-    QTest::addColumn<QString>("script");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("executable");
-    QTest::addColumn<bool>("run");
-    QTest::addColumn<bool>("remains");
-
-    QTest::newRow("no script") << QString() << QByteArray() << true << false << false;
-    QTest::newRow("script run once and deleted")
-            << "post-install.sh" << QByteArray("exit 0") << true << true << false;
-    QTest::newRow("failing script deleted all the same")
-            << "post-install.sh" << QByteArray("exit 7") << true << true << false;
-    QTest::newRow("script without execute permission neither run nor deleted")
-            << "post-install.sh" << QByteArray("exit 0") << false << false << true;
-    QTest::newRow("script in a subdirectory only")
-            << "bin/post-install.sh" << QByteArray("exit 0") << true << false << true;
-}
-
-void TestFileAssociation::postInstallScript()
-{
-    QFETCH(QString, script);
-    QFETCH(QByteArray, body);
-    QFETCH(bool, executable);
-    QFETCH(bool, run);
-    QFETCH(bool, remains);
-
-    FakeInstallation inst;
-    const QString scriptPath = inst.dir() + QLatin1Char('/') + script;
-    if (!script.isEmpty()) {
-        QVERIFY(inst.writeTool(scriptPath, body));
-        if (!executable)
-            QVERIFY(QFile::setPermissions(scriptPath, QFile::ReadOwner | QFile::WriteOwner));
-    }
-
-    runPostInstallScript(inst.dir());
-
-    QCOMPARE(inst.runs(), run ? QStringList(QStringLiteral("post-install.sh|unset"))
-                              : QStringList());
-    if (!script.isEmpty())
-        QCOMPARE(QFile::exists(scriptPath), remains);
+    QCOMPARE(inst.runs().join(QLatin1Char('\n')), run.replace(QLatin1Char('@'), inst.dir()));
+    if (!file.isEmpty())
+        QCOMPARE(QFile::exists(path), remains);
 }
 
 ZARVO_TEST_MAIN_CORE(TestFileAssociation)
