@@ -392,13 +392,12 @@ void deliverQueuedReports()
 bool runInstallation(const QString &source, const QString &destination, UserPrompt *prompt,
                      Reports *reports, int timeoutMs)
 {
-    const int idleThreads = threads();
     Installer installer(nullptr, prompt);
     record(&installer, reports);
     installer.install(source, destination);
     // The worker's end has no signal of its own; its thread leaving the
     // process is the sign.
-    const auto ended = [&] { return reports->terminal() > 0 && threads() <= idleThreads; };
+    const auto ended = [&] { return reports->terminal() > 0 && !workerRunning(); };
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
@@ -573,6 +572,21 @@ int countEntries(const char *directory)
 }
 
 } // namespace
+
+bool workerRunning()
+{
+    bool found = false;
+    if (DIR *dir = ::opendir("/proc/self/task")) {
+        while (dirent *e = ::readdir(dir)) {
+            if (e->d_name[0] == '.')
+                continue;
+            QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(QString::fromLatin1(e->d_name)));
+            found = found || (comm.open(QIODevice::ReadOnly) && comm.readAll() == "InstallThread\n");
+        }
+        ::closedir(dir);
+    }
+    return found;
+}
 
 int openDescriptors()
 {

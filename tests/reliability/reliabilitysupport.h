@@ -134,6 +134,10 @@ QString verify(Outcome outcome, const Reports &reports, const QMap<QByteArray, Q
 // Delivers every queued report (they take up to two hops).
 void deliverQueuedReports();
 
+// Whether a worker thread of an installation runs in this process (the
+// toolkit names a thread after its class).
+bool workerRunning();
+
 // Open file descriptors and threads of this process.
 int openDescriptors();
 int threads();
