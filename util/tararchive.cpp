@@ -1,12 +1,15 @@
 #include "util/tar.h"
 
 #include "util/entrypathcheck.h"
+#include "util/gzipstream.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <cerrno>
 #include <memory>
 #include <sys/stat.h>
 
@@ -33,20 +36,23 @@ struct WriterDeleter
 using ArchiveReader = std::unique_ptr<archive, ReaderDeleter>;
 using DiskWriter = std::unique_ptr<archive, WriterDeleter>;
 
-// A reader for gzip-compressed tar and nothing else.
+// A reader for tar and nothing else; the gzip layer is GzipStream's.
 ArchiveReader newReader()
 {
     ArchiveReader reader(archive_read_new());
     archive_read_support_format_tar(reader.get());
-    archive_read_support_filter_gzip(reader.get());
     return reader;
 }
 
-// The one place where the archive file is opened and decoding is set up.
-bool openArchive(archive *reader, const QString &path)
+// The one place where the archive file is opened and decoding is set up. A
+// file that cannot be opened leaves the system's reason as the reader's error.
+bool openArchive(archive *reader, GzipStream &stream)
 {
-    return archive_read_open_filename(reader, QFile::encodeName(path).constData(), 4096)
-        == ARCHIVE_OK;
+    if (!stream.open()) {
+        archive_set_error(reader, errno, "%s", stream.errorString().toLocal8Bit().constData());
+        return false;
+    }
+    return stream.openArchive(reader) == ARCHIVE_OK;
 }
 
 enum class DataResult { Done, ReadFailed, WriteFailed };
@@ -93,6 +99,24 @@ QString writerError(archive *writer)
     return text;
 }
 
+// libarchive words a failed read of the stream as "truncated" when it was
+// skipping data; the stream knows what was wrong.
+QString readError(const GzipStream &stream, archive *reader)
+{
+    return stream.failedReading() ? stream.errorString() : readerError(reader);
+}
+
+// Damage seen in the first data, while the reader opens, is a read error as
+// it is anywhere further on.
+QString openFailure(const QString &archivePath, const GzipStream &stream, archive *reader)
+{
+    if (stream.failedReading())
+        return QCoreApplication::translate("Tar", "Error reading \"%1\": %2.")
+            .arg(archivePath, stream.errorString());
+    return QCoreApplication::translate("Tar", "Can't open \"%1\" for reading: %2.")
+        .arg(archivePath, readerError(reader));
+}
+
 } // namespace
 
 int Tar::countArchiveEntries(const QString &archivePath)
@@ -101,20 +125,29 @@ int Tar::countArchiveEntries(const QString &archivePath)
         emit cancelled();
         return -1;
     }
+    // Declared before the reader, whose close calls back into it.
+    GzipStream stream(archivePath);
     ArchiveReader reader = newReader();
-    if (!openArchive(reader.get(), archivePath)) {
-        emit error(tr("Can't open \"%1\" for reading: %2.")
-                       .arg(archivePath, readerError(reader.get())));
+    if (!openArchive(reader.get(), stream)) {
+        emit error(openFailure(archivePath, stream, reader.get()));
         return -1;
     }
     int count = 0;
     for (;;) {
         archive_entry *entry;
         const int result = archive_read_next_header(reader.get(), &entry);
-        if (result == ARCHIVE_EOF)
+        if (result == ARCHIVE_EOF) {
+            // The tar end may come before the last checksum: read up to it,
+            // so that damage is found before anything is written.
+            if (!stream.finish()) {
+                emit error(tr("Error reading \"%1\": %2.").arg(archivePath, stream.errorString()));
+                return -1;
+            }
             return count;
+        }
         if (result != ARCHIVE_OK) {
-            emit error(tr("Error reading \"%1\": %2.").arg(archivePath, readerError(reader.get())));
+            emit error(tr("Error reading \"%1\": %2.")
+                           .arg(archivePath, readError(stream, reader.get())));
             return -1;
         }
         if (cancelRequested.load()) {
@@ -134,10 +167,11 @@ bool Tar::extract(const QString &archivePath, const QString &destination, int to
     // Declared first so that it is released after the reader.
     DiskWriter writer(archive_write_disk_new());
     archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME);
+    // Declared before the reader, whose close calls back into it.
+    GzipStream stream(archivePath);
     ArchiveReader reader = newReader();
-    if (!openArchive(reader.get(), archivePath)) {
-        emit error(tr("Can't open \"%1\" for reading: %2.")
-                       .arg(archivePath, readerError(reader.get())));
+    if (!openArchive(reader.get(), stream)) {
+        emit error(openFailure(archivePath, stream, reader.get()));
         return false;
     }
 
@@ -149,7 +183,8 @@ bool Tar::extract(const QString &archivePath, const QString &destination, int to
         if (result == ARCHIVE_EOF)
             return true;
         if (result != ARCHIVE_OK) {
-            emit error(tr("Error reading \"%1\": %2.").arg(archivePath, readerError(reader.get())));
+            emit error(tr("Error reading \"%1\": %2.")
+                           .arg(archivePath, readError(stream, reader.get())));
             return false;
         }
         if (cancelRequested.load()) {

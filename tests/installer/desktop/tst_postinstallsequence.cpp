@@ -5,6 +5,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QFile>
+#include <QSignalSpy>
 
 class TestPostInstallSequence : public QObject
 {
@@ -13,6 +14,7 @@ class TestPostInstallSequence : public QObject
 private slots:
     void sequence_data();
     void sequence();
+    void afterInstallation();
 };
 
 void TestPostInstallSequence::sequence_data()
@@ -121,6 +123,56 @@ void TestPostInstallSequence::sequence()
              trace.join(QLatin1Char('\n')).replace(QLatin1Char('@'), inst.dir()));
     QVERIFY(!QFile::exists(package));
     QVERIFY(!QFile::exists(script));
+}
+
+// The sequence as a front end runs it: on the Installer of a real
+// installation, which knows the destination and the missing libraries.
+void TestPostInstallSequence::afterInstallation()
+{
+    qunsetenv("XDG_UTILS_INSTALL_MODE");
+    qputenv("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated");
+    FakeInstallation source;
+    QVERIFY(source.addIcons());
+    QVERIFY(source.addAllTools());
+    QVERIFY(TestEnvironment::writeScript(source.dir() + QStringLiteral("/bin/pesk"), "exit 0\n"));
+    QVERIFY(TestEnvironment::writeScript(source.dir() + QStringLiteral("/libexec/zarvo.bin"),
+                                         "exit 0\n"));
+    QVERIFY(TestEnvironment::writeScript(source.dir() + QStringLiteral("/lumo-mime.xml"),
+                                         "<mime-info/>\n"));
+    QVERIFY(source.writeTool(source.dir() + QStringLiteral("/post-install.sh"), "exit 0"));
+    QVERIFY(source.addPathTool(QStringLiteral("xdg-mime")));
+    QVERIFY(TestEnvironment::writeScript(source.binDir() + QStringLiteral("/ldd"),
+                                         "#!/bin/sh\ncase \"$1\" in *zarvo.bin)"
+                                         " printf '\\tlibmissing.so.7 => not found\\n';; esac\n"));
+    const PathPrepend path(source.binDir());
+    const QString destination = source.tmpPath() + QStringLiteral("/dest");
+
+    RecordingPrompt prompt;
+    Installer installer(nullptr, &prompt);
+    QSignalSpy finished(&installer, &Installer::finished);
+    QSignalSpy error(&installer, &Installer::error);
+    installer.install(source.dir(), destination);
+    QVERIFY2(finished.wait(20000), qPrintable(error.value(0).value(0).toString()));
+
+    QStringList statuses;
+    runPostInstallSequence(installer, destination,
+                           [&](const QString &status) { statuses << status; });
+
+    QCOMPARE(prompt.shown(), QStringLiteral("Missing Dependancies: The shared library "
+                                            "libmissing.so.7 is not installed.\nCorvane Zarvo "
+                                            "may not run correctly without this library."));
+    QCOMPARE(statuses.size(), 4);
+    const QStringList runs = source.runs();
+    QCOMPARE(runs.size(), 7);
+    QCOMPARE(runs.value(4),
+             QStringLiteral("xdg-desktop-menu|user|install|%1/icons/corvane-zarvo.desktop")
+                     .arg(destination));
+    QCOMPARE(runs.value(5),
+             QStringLiteral("xdg-mime|user|install|%1/lumo-mime.xml").arg(destination));
+    QCOMPARE(runs.value(6), QStringLiteral("post-install.sh|user"));
+    QVERIFY(!QFile::exists(destination + QStringLiteral("/lumo-mime.xml")));
+    QVERIFY(!QFile::exists(destination + QStringLiteral("/post-install.sh")));
+    QVERIFY(QFile::exists(source.dir() + QStringLiteral("/post-install.sh")));
 }
 
 ZARVO_TEST_MAIN_CORE(TestPostInstallSequence)
