@@ -1,0 +1,325 @@
+// Feeds arbitrary archives to Tar::extract and aborts as soon as anything
+// outside the destination directory changed: a new entry beside it, a
+// sentinel file with other content, mode, time or link count, or another
+// working directory.
+//
+// The first input byte chooses the container: odd values hand the rest to
+// the reader as it is (exercising the gzip decoder), even values wrap the
+// rest in a gzip stream first, so that mutations reach the tar parser.
+
+#include "util/tar.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <string>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Seeds aim absolute names and hard links at this fixed place.
+const char *const defaultRoot = "/tmp/zarvo-fuzz";
+
+struct Node
+{
+    mode_t mode;
+    off_t size;
+    nlink_t links;
+    long long mtimeNs;
+    std::string content; // file data or link target
+};
+using Snapshot = std::map<std::string, Node>;
+
+std::string root;
+std::string destination;
+std::string archivePath;
+std::string workingDirectory;
+Snapshot baseline;
+
+[[noreturn]] void fail(const std::string &what)
+{
+    std::fprintf(stderr, "fuzz_extract: written outside the destination: %s\n", what.c_str());
+    std::abort();
+}
+
+[[noreturn]] void setupFailed(const std::string &what)
+{
+    std::fprintf(stderr, "fuzz_extract: %s: %s\n", what.c_str(), std::strerror(errno));
+    std::exit(2);
+}
+
+std::string readAll(int dirFd, const std::string &name)
+{
+    std::string data;
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return "<unreadable>";
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        data.append(buffer, size_t(n));
+    ::close(fd);
+    return data;
+}
+
+// Everything below the directory open as `dirFd` (named `dir`), the
+// destination and the input excluded. Works on descriptors, since an
+// extraction gone wrong may leave paths longer than the system's limit.
+void scan(int dirFd, const std::string &dir, Snapshot &into, bool top)
+{
+    DIR *d = ::fdopendir(dirFd);
+    if (!d) {
+        ::close(dirFd);
+        return;
+    }
+    while (dirent *e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (top && (name == "dest" || name == "input"))
+            continue;
+        const std::string path = dir + "/" + name;
+        struct stat st;
+        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        Node node{st.st_mode, st.st_size, st.st_nlink,
+                  st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, std::string()};
+        if (S_ISREG(st.st_mode)) {
+            node.content = readAll(::dirfd(d), name);
+        } else if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = ::readlinkat(::dirfd(d), name.c_str(), target, sizeof target);
+            node.content.assign(target, n > 0 ? size_t(n) : 0);
+        }
+        into[path] = node;
+        if (S_ISDIR(st.st_mode)) {
+            const int sub = ::openat(::dirfd(d), name.c_str(),
+                                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0)
+                scan(sub, path, into, false);
+        }
+    }
+    ::closedir(d);
+}
+
+void scan(const std::string &dir, Snapshot &into)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0)
+        scan(fd, dir, into, true);
+}
+
+void compareWithBaseline()
+{
+    Snapshot now;
+    scan(root, now);
+    for (const auto &[path, was] : baseline) {
+        const auto it = now.find(path);
+        if (it == now.end())
+            fail(path + " was removed");
+        const Node &is = it->second;
+        if (is.mode != was.mode)
+            fail(path + " changed its type or mode");
+        if (is.size != was.size || is.content != was.content)
+            fail(path + " changed its content");
+        if (is.links != was.links)
+            fail(path + " got another link count (hard link made to it)");
+        if (is.mtimeNs != was.mtimeNs && !S_ISDIR(was.mode))
+            fail(path + " changed its modification time");
+    }
+    for (const auto &entry : now) {
+        if (!baseline.count(entry.first))
+            fail(entry.first + " appeared");
+    }
+    char cwd[4096];
+    if (!::getcwd(cwd, sizeof cwd) || workingDirectory != cwd)
+        fail("the working directory changed");
+}
+
+// Removes the entry `name` of the directory open as `dirFd` without following
+// links, making directories writable first since an archive may store them
+// without write permission.
+void removeAt(int dirFd, const char *name)
+{
+    struct stat st;
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (!S_ISDIR(st.st_mode)) {
+        ::unlinkat(dirFd, name, 0);
+        return;
+    }
+    ::fchmodat(dirFd, name, 0700, 0);
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        if (DIR *d = ::fdopendir(fd)) {
+            while (dirent *e = ::readdir(d)) {
+                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                    removeAt(::dirfd(d), e->d_name);
+            }
+            ::closedir(d);
+        } else {
+            ::close(fd);
+        }
+    }
+    ::unlinkat(dirFd, name, AT_REMOVEDIR);
+}
+
+void removeTree(const std::string &path)
+{
+    removeAt(AT_FDCWD, path.c_str());
+}
+
+void writeFile(const std::string &path, const std::string &data, mode_t mode)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0 || ::write(fd, data.data(), data.size()) != ssize_t(data.size()))
+        setupFailed("cannot write " + path);
+    ::fchmod(fd, mode);
+    ::close(fd);
+}
+
+void makeDirectory(const std::string &path)
+{
+    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+        setupFailed("cannot create " + path);
+}
+
+// The sentinel tree beside the destination: what a hostile archive aims at.
+void buildSentinels()
+{
+    makeDirectory(root + "/outside");
+    makeDirectory(root + "/outside/etc");
+    writeFile(root + "/outside/victim", "victim\n", 0644);
+    writeFile(root + "/outside/etc/passwd", "root:x:0:0::/root:/bin/sh\n", 0600);
+    writeFile(root + "/outside/tool", "#!/bin/sh\n", 0755);
+    if (::symlink("outside", (root + "/link-to-outside").c_str()) != 0)
+        setupFailed("cannot link");
+    // Relative names that a faulty writer resolves against the working
+    // directory land here.
+    writeFile(root + "/decoy", "decoy\n", 0644);
+}
+
+void lockRoot()
+{
+    const std::string lockPath = root + ".lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        setupFailed("another fuzzer holds " + lockPath);
+    // Held until the process ends.
+}
+
+// Empties the root, which may be a mount point, and removes it when it can.
+void clearRoot()
+{
+    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (DIR *d = ::fdopendir(fd)) {
+        while (dirent *e = ::readdir(d)) {
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                removeAt(::dirfd(d), e->d_name);
+        }
+        ::closedir(d);
+    } else {
+        ::close(fd);
+    }
+}
+
+void cleanUp()
+{
+    clearRoot();
+    ::rmdir(root.c_str());
+}
+
+std::string gzipped(const uint8_t *data, size_t size)
+{
+    z_stream z;
+    std::memset(&z, 0, sizeof z);
+    if (deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        std::abort();
+    std::string out(deflateBound(&z, uLong(size)) + 32, '\0');
+    z.next_in = const_cast<Bytef *>(data);
+    z.avail_in = uInt(size);
+    z.next_out = reinterpret_cast<Bytef *>(&out[0]);
+    z.avail_out = uInt(out.size());
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END)
+        std::abort();
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    const char *configured = std::getenv("ZARVO_FUZZ_ROOT");
+    root = configured && *configured ? configured : defaultRoot;
+    lockRoot();
+    // fuzz/run.sh may have mounted a small file system here.
+    clearRoot();
+    makeDirectory(root);
+    struct stat st;
+    if (::lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        setupFailed(root + " is not a directory");
+    Snapshot left;
+    scan(root, left);
+    if (!left.empty())
+        setupFailed("cannot clear the previous " + root + " (made by another user?)");
+    destination = root + "/dest";
+    archivePath = root + "/input";
+    buildSentinels();
+    scan(root, baseline);
+    workingDirectory = root;
+    std::atexit(cleanUp);
+
+    // A bomb stops at a few megabytes per file instead of filling the disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit fileSize{8u << 20, 8u << 20};
+    ::setrlimit(RLIMIT_FSIZE, &fileSize);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const std::string archive = (data[0] & 1)
+            ? std::string(reinterpret_cast<const char *>(data + 1), size - 1)
+            : gzipped(data + 1, size - 1);
+    writeFile(archivePath, archive, 0644);
+    removeTree(destination);
+    makeDirectory(destination);
+
+    // Relative names that a faulty writer resolves against the working
+    // directory land beside the destination, where the scan sees them.
+    // libFuzzer's own paths may be relative: go back afterwards.
+    const int callerDirectory = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (callerDirectory < 0 || ::chdir(root.c_str()) != 0)
+        setupFailed("cannot enter " + root);
+    {
+        Tar tar;
+        const int total = tar.countArchiveEntries(QString::fromStdString(archivePath));
+        // The extraction must be safe on its own, whatever the count said.
+        tar.extract(QString::fromStdString(archivePath), QString::fromStdString(destination),
+                    total > 0 ? total : 0);
+    }
+    compareWithBaseline();
+    if (::fchdir(callerDirectory) != 0)
+        setupFailed("cannot return to the working directory");
+    ::close(callerDirectory);
+    return 0;
+}

@@ -1,0 +1,211 @@
+// What a user's machine does to an installation: a file system that fills
+// up, a destination that the user may not write, a source file or archive
+// that the user may not read. Both modes, through the real Installer.
+
+#include "tests/reliability/reliabilitysupport.h"
+#include "tests/support/testenvironment.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Reliability;
+
+namespace {
+
+bool changeOwner(const QString &path, uid_t uid)
+{
+    return ::chown(QFile::encodeName(path).constData(), uid, uid) == 0;
+}
+
+} // namespace
+
+class tst_DiskFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void fullDisk_data();
+    void fullDisk();
+    void unprivileged_data();
+    void unprivileged();
+
+private:
+    QString source(bool archive) const { return archive ? archiveSource : copySource; }
+
+    QTemporaryDir work;
+    Tree tree;
+    QString copySource;
+    QString archiveSource;
+};
+
+void tst_DiskFaults::initTestCase()
+{
+    QVERIFY(work.isValid());
+    QVERIFY(openUpTo(work.path()));
+    // Incompressible files well beyond the small file system.
+    tree = generateTree(977, 40, 96 * 1024);
+    copySource = work.filePath(QStringLiteral("tree"));
+    QVERIFY(QDir().mkpath(copySource));
+    QVERIFY(writeTree(tree, QFile::encodeName(copySource)));
+    archiveSource = work.filePath(QStringLiteral("archive"));
+    QVERIFY(QDir().mkpath(archiveSource));
+    QString why;
+    QVERIFY2(writeArchive(tree, QFile::encodeName(archiveSource + QStringLiteral("/zarvo.tgz")),
+                          &why),
+             qPrintable(why));
+}
+
+void tst_DiskFaults::fullDisk_data()
+{
+    QTest::addColumn<bool>("archive");
+    QTest::newRow("copy onto a full file system") << false;
+    QTest::newRow("extraction onto a full file system") << true;
+}
+
+void tst_DiskFaults::fullDisk()
+{
+    QFETCH(bool, archive);
+    TmpfsMount disk(work.filePath(QStringLiteral("small-%1").arg(archive)), "512k");
+    if (!disk.mounted)
+        QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here (%1); CI runs as root")
+                                 .arg(disk.reason)));
+    const QByteArray destination = disk.path + "/zarvo";
+    ScriptedPrompt prompt;
+    Reports reports;
+    QVERIFY(runInstallation(source(archive), QFile::decodeName(destination), &prompt, &reports));
+    // One error, then the run stops: not one box per remaining file.
+    const QString why = verify(Outcome::Refused, reports, expectedListing(tree, !archive),
+                               destination);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    // The error and the per-file reports come the same way, in order: no
+    // file may be started after the one that failed.
+    const int failed = reports.log.indexOf(QStringLiteral("error\t") + reports.errors.first());
+    for (int i = failed + 1; i < reports.log.size(); ++i)
+        QVERIFY2(!reports.log.at(i).startsWith(QStringLiteral("status\t")),
+                 qPrintable(QStringLiteral("work went on after the error: ") + reports.log.at(i)));
+    if (archive) {
+        const QString cause = QString::fromLocal8Bit(std::strerror(ENOSPC));
+        QVERIFY2(reports.errors.first().contains(cause),
+                 qPrintable(QStringLiteral("the error does not say the disk is full: ")
+                            + reports.errors.first()));
+    }
+}
+
+void tst_DiskFaults::unprivileged_data()
+{
+    QTest::addColumn<bool>("archive");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("outcome");
+    for (bool archive : {false, true}) {
+        const char *mode = archive ? "archive" : "copy";
+        QTest::addRow("%s: destination inside a directory of root", mode)
+                << archive << QStringLiteral("parent not writable") << int(Outcome::Refused);
+        QTest::addRow("%s: existing destination of root", mode)
+                << archive << QStringLiteral("destination not writable") << int(Outcome::Refused);
+        QTest::addRow("%s: marker cannot be written", mode)
+                << archive << QStringLiteral("top not writable") << int(Outcome::Refused);
+    }
+    QTest::newRow("copy: one source file unreadable")
+            << false << QStringLiteral("file unreadable") << int(Outcome::Accounted);
+    QTest::newRow("archive: archive unreadable")
+            << true << QStringLiteral("archive unreadable") << int(Outcome::Refused);
+}
+
+void tst_DiskFaults::unprivileged()
+{
+    QFETCH(bool, archive);
+    QFETCH(QString, damage);
+    QFETCH(int, outcome);
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty() && ::getuid() == 0)
+        QSKIP("setpriv (util-linux) is needed to install as an unprivileged user");
+
+    QTemporaryDir run(work.filePath(QStringLiteral("run-XXXXXX")));
+    QVERIFY(run.isValid());
+    QVERIFY(openUpTo(run.path()));
+    const uid_t user = ::getuid() == 0 ? 65534 : ::getuid();
+    QString src = source(archive);
+    QString destination = run.filePath(QStringLiteral("zarvo"));
+    QMap<QByteArray, QByteArray> expected = expectedListing(tree, !archive);
+
+    if (damage == QLatin1String("parent not writable")) {
+        const QString locked = run.filePath(QStringLiteral("locked"));
+        QVERIFY(QDir().mkpath(locked));
+        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                      | QFile::ReadOther | QFile::ExeOther));
+        if (::getuid() != 0)
+            QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+        destination = locked + QStringLiteral("/sub/zarvo");
+    } else if (damage == QLatin1String("destination not writable")) {
+        QVERIFY(QDir().mkpath(destination));
+        ::chmod(QFile::encodeName(destination).constData(), ::getuid() == 0 ? 0755 : 0555);
+    } else if (damage == QLatin1String("top not writable")) {
+        // Everything below exists and is the user's, but the top is not: the
+        // copy fails at its first entry; only an empty source would reach the
+        // marker, so use one.
+        const QString empty = run.filePath(QStringLiteral("empty-source"));
+        QVERIFY(QDir().mkpath(empty + QStringLiteral("/bin")));
+        if (archive) {
+            QString why;
+            QVERIFY2(writeArchive(Tree(), QFile::encodeName(empty + QStringLiteral("/zarvo.tgz")), &why),
+                     qPrintable(why));
+        } else {
+            QFile pesk(empty + QStringLiteral("/bin/pesk"));
+            QVERIFY(pesk.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(openUpTo(empty + QStringLiteral("/bin")));
+        src = empty;
+        QVERIFY(QDir().mkpath(destination + QStringLiteral("/bin")));
+        QVERIFY(changeOwner(destination + QStringLiteral("/bin"), user));
+        ::chmod(QFile::encodeName(destination).constData(), ::getuid() == 0 ? 0755 : 0555);
+        expected.clear();
+    } else if (damage == QLatin1String("file unreadable")) {
+        const QString tree2 = run.filePath(QStringLiteral("source"));
+        QVERIFY(QDir().mkpath(tree2));
+        QVERIFY(writeTree(tree, QFile::encodeName(tree2)));
+        QVERIFY(openUpTo(tree2 + QStringLiteral("/bin")));
+        const Entry &victim = tree.at(tree.size() / 2);
+        QVERIFY(victim.kind == Entry::File);
+        QVERIFY(::chmod((QFile::encodeName(tree2) + '/' + victim.path).constData(), 0) == 0);
+        if (::getuid() != 0)
+            QVERIFY(::access((QFile::encodeName(tree2) + '/' + victim.path).constData(), R_OK) != 0);
+        src = tree2;
+        QVERIFY(changeOwner(run.path(), user));
+    } else if (damage == QLatin1String("archive unreadable")) {
+        const QString copy = run.filePath(QStringLiteral("source"));
+        QVERIFY(QDir().mkpath(copy));
+        QVERIFY(QFile::copy(archiveSource + QStringLiteral("/zarvo.tgz"),
+                            copy + QStringLiteral("/zarvo.tgz")));
+        QVERIFY(::chmod(QFile::encodeName(copy + QStringLiteral("/zarvo.tgz")).constData(), 0) == 0);
+        src = copy;
+        QVERIFY(changeOwner(run.path(), user));
+    }
+    // Make the directories of the run readable for nobody except where the
+    // row takes rights away on purpose.
+    QVERIFY(openUpTo(src));
+
+    Reports reports;
+    QString why;
+    QVERIFY2(runInHelper(QFile::encodeName(src), QFile::encodeName(destination), true,
+                         QStringList(), &reports, &why),
+             qPrintable(why));
+    why = verify(Outcome(outcome), reports, expected, QFile::encodeName(destination));
+    QVERIFY2(why.isEmpty(), qPrintable(why + QStringLiteral("\n") + reports.log.join(QLatin1Char('\n'))));
+    if (damage == QLatin1String("file unreadable")) {
+        QVERIFY2(reports.finished == 1 && reports.errors.size() == 1
+                         && reports.errors.first().startsWith(QStringLiteral("Can't open \"")),
+                 qPrintable(reports.summary()));
+    }
+    if (damage == QLatin1String("top not writable"))
+        QVERIFY2(reports.errors.first().startsWith(QStringLiteral("Could not create \"")),
+                 qPrintable(reports.summary()));
+}
+
+ZARVO_TEST_MAIN_CORE(tst_DiskFaults)
+#include "tst_diskfaults.moc"
