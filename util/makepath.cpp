@@ -76,3 +76,8 @@ bool ensurePath(const QString &path)
 {
     return ensurePathBytes(QFile::encodeName(path));
 }
+
+bool ensureEncodedPath(const QByteArray &path)
+{
+    return ensurePathBytes(path);
+}

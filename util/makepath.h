@@ -1,6 +1,7 @@
 #ifndef ZARVO_UTIL_MAKEPATH_H
 #define ZARVO_UTIL_MAKEPATH_H
 
+#include <QByteArray>
 #include <QString>
 
 #include <sys/types.h>
@@ -13,5 +14,7 @@ int makePath(const QString &path, mode_t mode);
 // True when something exists at path afterwards; missing parents are created
 // with the toolkit's default directory mode.
 bool ensurePath(const QString &path);
+// The same for a path in the file system's own bytes.
+bool ensureEncodedPath(const QByteArray &path);
 
 #endif

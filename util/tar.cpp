@@ -3,13 +3,14 @@
 #include "util/makepath.h"
 #include "util/processumask.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -99,16 +100,59 @@ bool isDiskFull(int error)
     return error == ENOSPC || error == EDQUOT;
 }
 
-// Directories and files without hidden entries, broken links or special
-// files, by name regardless of case: the toolkit's default listing.
-QFileInfoList listDirectory(const QString &directory)
+struct DirectoryCloser
 {
-    return QDir(directory).entryInfoList();
+    void operator()(DIR *directory) const { ::closedir(directory); }
+};
+
+struct ListedEntry
+{
+    QByteArray name;
+    QString sortKey;
+    bool isDirectory;
+    dev_t device;
+    ino_t inode;
+};
+
+// The toolkit's default listing, made from the stored names: directories and
+// files (links followed) without hidden entries, broken links or special
+// files, "." and ".." included, by name regardless of case. The toolkit itself
+// would decode each name and could then no longer open one that is not valid
+// in its encoding.
+std::vector<ListedEntry> listDirectory(const QByteArray &directory)
+{
+    std::vector<ListedEntry> entries;
+    const std::unique_ptr<DIR, DirectoryCloser> stream(::opendir(directory.constData()));
+    if (!stream)
+        return entries;
+    while (const dirent *item = ::readdir(stream.get())) {
+        const QByteArray name(item->d_name);
+        if (name.startsWith('.') && name != "." && name != "..")
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(stream.get()), item->d_name, &st, 0) != 0)
+            continue;
+        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
+            continue;
+        entries.push_back({name, QFile::decodeName(name).toLower(), S_ISDIR(st.st_mode),
+                           st.st_dev, st.st_ino});
+    }
+    // Names that decode alike keep an order of their own.
+    std::sort(entries.begin(), entries.end(), [](const ListedEntry &a, const ListedEntry &b) {
+        const int byKey = a.sortKey.compare(b.sortKey);
+        return byKey != 0 ? byKey < 0 : a.name < b.name;
+    });
+    return entries;
 }
 
-bool isDotOrDotDot(const QString &name)
+bool isDotOrDotDot(const QByteArray &name)
 {
-    return name == QLatin1String(".") || name == QLatin1String("..");
+    return name == "." || name == "..";
+}
+
+QByteArray below(const QByteArray &directory, const QByteArray &name)
+{
+    return directory + '/' + name;
 }
 
 } // namespace
@@ -132,127 +176,170 @@ void Tar::noteError(const QString &error)
     m_lastError = error;
 }
 
-bool Tar::enterDirectory(const QString &directory, DescentPath &descent, QString *ancestor)
+bool Tar::enterDirectory(const DirectoryId &id, const QByteArray &path, TreeWalk &walk,
+                         QByteArray *ancestor)
 {
-    struct stat st;
-    if (::stat(QFile::encodeName(directory).constData(), &st) != 0)
-        return true; // lists as empty; nothing to guard
-    const auto found = std::find_if(descent.begin(), descent.end(), [&](const DescentStep &step) {
-        return step.device == st.st_dev && step.inode == st.st_ino;
-    });
-    if (found != descent.end()) {
+    const auto found = std::find_if(walk.descent.begin(), walk.descent.end(),
+                                    [&](const DescentStep &step) { return step.id == id; });
+    if (found != walk.descent.end()) {
         if (ancestor)
             *ancestor = found->path;
         return false;
     }
-    descent.push_back({st.st_dev, st.st_ino, directory});
+    walk.descent.push_back({id, path});
     return true;
+}
+
+void Tar::noteDestination(const QByteArray &destination, TreeWalk &walk)
+{
+    struct stat st;
+    walk.hasDestination = ::stat(destination.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (walk.hasDestination)
+        walk.destination = {st.st_dev, st.st_ino};
+}
+
+void Tar::enterTop(const QByteArray &top, TreeWalk &walk)
+{
+    struct stat st;
+    if (::stat(top.constData(), &st) == 0)
+        enterDirectory({st.st_dev, st.st_ino}, top, walk);
 }
 
 int Tar::countFiles(const QString &directory)
 {
-    DescentPath descent;
-    enterDirectory(directory, descent);
-    return countTree(directory, descent);
+    const QByteArray top = QFile::encodeName(directory);
+    TreeWalk walk;
+    enterTop(top, walk);
+    return countTree(top, walk);
 }
 
-int Tar::countTree(const QString &directory, DescentPath &descent)
+int Tar::countFiles(const QString &directory, const QString &destination)
+{
+    const QByteArray top = QFile::encodeName(directory);
+    TreeWalk walk;
+    noteDestination(QFile::encodeName(destination), walk);
+    enterTop(top, walk);
+    return countTree(top, walk);
+}
+
+int Tar::countTree(const QByteArray &directory, TreeWalk &walk)
 {
     if (cancelRequested.load()) {
         emit cancelled();
         return -1;
     }
     int count = 0;
-    for (const QFileInfo &entry : listDirectory(directory)) {
+    for (const ListedEntry &entry : listDirectory(directory)) {
         if (cancelRequested.load()) {
             emit cancelled();
             return -1;
         }
-        if (isDotOrDotDot(entry.fileName()))
+        if (isDotOrDotDot(entry.name))
             continue;
-        if (!entry.isDir()) {
+        if (!entry.isDirectory) {
             ++count;
             continue;
         }
-        const QString path = entry.filePath();
-        const size_t depth = descent.size();
-        if (!enterDirectory(path, descent))
+        const DirectoryId id{entry.device, entry.inode};
+        if (walk.hasDestination && id == walk.destination)
             continue;
-        const int below = countTree(path, descent);
-        descent.resize(depth);
-        if (below < 0)
+        const QByteArray path = below(directory, entry.name);
+        const size_t depth = walk.descent.size();
+        if (!enterDirectory(id, path, walk))
+            continue;
+        const int inside = countTree(path, walk);
+        walk.descent.resize(depth);
+        if (inside < 0)
             return -1;
-        count += below;
+        count += inside;
     }
     return count;
 }
 
 bool Tar::copyDirectory(const QString &source, const QString &destination, int total, int *done)
 {
+    const QByteArray top = QFile::encodeName(source);
     int localDone = 0;
-    DescentPath descent;
-    enterDirectory(source, descent);
-    return copyTree(source, destination, total, done ? *done : localDone, processUmask(),
-                    descent);
+    TreeWalk walk;
+    walk.destinationPending = true;
+    walk.total = total;
+    walk.done = done ? done : &localDone;
+    walk.umask = processUmask();
+    enterTop(top, walk);
+    return copyTree(top, QFile::encodeName(destination), walk);
 }
 
-bool Tar::copyTree(const QString &source, const QString &destination, int total, int &done,
-                   mode_t umask, DescentPath &descent)
+bool Tar::copyTree(const QByteArray &source, const QByteArray &destination, TreeWalk &walk)
 {
     if (cancelRequested.load()) {
         emit cancelled();
         return false;
     }
-    emit status(tr("Creating directory \"%1\"").arg(destination));
-    if (!ensurePath(destination)) {
-        emit error(tr("Could not create directory \"%1\".").arg(destination));
+    emit status(tr("Creating directory \"%1\"").arg(QFile::decodeName(destination)));
+    if (!ensureEncodedPath(destination)) {
+        emit error(tr("Could not create directory \"%1\".").arg(QFile::decodeName(destination)));
         return false;
     }
-    for (const QFileInfo &entry : listDirectory(source)) {
+    // Known only once it exists; the count looked at the same directory.
+    if (walk.destinationPending) {
+        walk.destinationPending = false;
+        noteDestination(destination, walk);
+        // Each file would be truncated by opening its own copy.
+        if (walk.hasDestination && !walk.descent.empty()
+            && walk.descent.front().id == walk.destination) {
+            emit error(tr("Could not copy \"%1\" to \"%2\": they are the same directory.")
+                           .arg(QFile::decodeName(source), QFile::decodeName(destination)));
+            return false;
+        }
+    }
+    for (const ListedEntry &entry : listDirectory(source)) {
         if (cancelRequested.load()) {
             emit cancelled();
             return false;
         }
-        const QString name = entry.fileName();
-        if (isDotOrDotDot(name))
+        if (isDotOrDotDot(entry.name))
             continue;
-        const QString from = source + QLatin1Char('/') + name;
-        const QString to = destination + QLatin1Char('/') + name;
-        if (entry.isDir()) {
-            QString ancestor;
-            const size_t depth = descent.size();
-            if (!enterDirectory(from, descent, &ancestor)) {
+        const QByteArray from = below(source, entry.name);
+        const QByteArray to = below(destination, entry.name);
+        if (entry.isDirectory) {
+            const DirectoryId id{entry.device, entry.inode};
+            if (walk.hasDestination && id == walk.destination)
+                continue;
+            QByteArray ancestor;
+            const size_t depth = walk.descent.size();
+            if (!enterDirectory(id, from, walk, &ancestor)) {
                 emit error(tr("Skipped \"%1\": it leads back to \"%2\", which contains it.")
-                               .arg(from, ancestor));
+                               .arg(QFile::decodeName(from), QFile::decodeName(ancestor)));
                 continue;
             }
-            const bool copied = copyTree(from, to, total, done, umask, descent);
-            descent.resize(depth);
+            const bool copied = copyTree(from, to, walk);
+            walk.descent.resize(depth);
             if (!copied)
                 return false;
             continue;
         }
-        if (copyOneFile(from, to, umask) == CopyOutcome::DiskFull)
+        if (copyOneFile(from, to, walk.umask) == CopyOutcome::DiskFull)
             return false;
-        ++done;
-        if (total > 0)
-            emit progress(int(qint64(done) * 100 / total));
+        ++*walk.done;
+        if (walk.total > 0)
+            emit progress(int(qint64(*walk.done) * 100 / walk.total));
     }
     return true;
 }
 
 bool Tar::copyFile(const QString &source, const QString &destination)
 {
-    return copyOneFile(source, destination, processUmask()) == CopyOutcome::Copied;
+    return copyOneFile(QFile::encodeName(source), QFile::encodeName(destination), processUmask())
+        == CopyOutcome::Copied;
 }
 
-Tar::CopyOutcome Tar::copyOneFile(const QString &source, const QString &destination, mode_t umask)
+Tar::CopyOutcome Tar::copyOneFile(const QByteArray &from, const QByteArray &to, mode_t umask)
 {
+    const QString source = QFile::decodeName(from);
+    const QString destination = QFile::decodeName(to);
     emit status(tr("Copying \"%1\" to \"%2\"")
                     .arg(QFileInfo(source).fileName(), QFileInfo(destination).path()));
 
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(destination);
     FileDescriptor in(::open(from.constData(), O_RDONLY | O_CLOEXEC));
     if (!in.isValid()) {
         emit error(tr("Can't open \"%1\" for reading.").arg(source));

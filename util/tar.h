@@ -1,6 +1,7 @@
 #ifndef ZARVO_UTIL_TAR_H
 #define ZARVO_UTIL_TAR_H
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -26,6 +27,9 @@ public:
 
     // Directory tree (tar.cpp)
     int countFiles(const QString &directory);
+    // The count of what copyDirectory(directory, destination) copies: when
+    // the destination lies inside the tree, it is not counted.
+    int countFiles(const QString &directory, const QString &destination);
     bool copyDirectory(const QString &source, const QString &destination, int total,
                        int *done = nullptr);
     bool copyFile(const QString &source, const QString &destination);
@@ -50,28 +54,50 @@ private slots:
     void noteError(const QString &error);
 
 private:
+    struct DirectoryId
+    {
+        dev_t device;
+        ino_t inode;
+        bool operator==(const DirectoryId &other) const
+        {
+            return device == other.device && inode == other.inode;
+        }
+    };
     // The directories from the top of a descent down to the current one, so
     // that a link back to one of them is not followed for ever.
     struct DescentStep
     {
-        dev_t device;
-        ino_t inode;
-        QString path;
+        DirectoryId id;
+        QByteArray path;
     };
-    using DescentPath = std::vector<DescentStep>;
+    // One count or copy of a tree. Paths are kept as the file system's bytes,
+    // which need not be valid in any encoding; they are decoded only to be shown.
+    struct TreeWalk
+    {
+        std::vector<DescentStep> descent;
+        // The top-level destination of the copy: never descended into, so that
+        // a destination inside the source does not copy itself into itself.
+        bool hasDestination = false;
+        bool destinationPending = false;
+        DirectoryId destination = {};
+        int total = 0;
+        int *done = nullptr;
+        mode_t umask = 0;
+    };
     enum class CopyOutcome { Copied, Failed, DiskFull };
 
-    int countTree(const QString &directory, DescentPath &descent);
-    bool copyTree(const QString &source, const QString &destination, int total, int &done,
-                  mode_t umask, DescentPath &descent);
-    CopyOutcome copyOneFile(const QString &source, const QString &destination, mode_t umask);
+    int countTree(const QByteArray &directory, TreeWalk &walk);
+    bool copyTree(const QByteArray &source, const QByteArray &destination, TreeWalk &walk);
+    CopyOutcome copyOneFile(const QByteArray &source, const QByteArray &destination, mode_t umask);
     bool extractEntry(archive *reader, archive *writer, archive_entry *entry,
                       const QString &archivePath, const QString &destination,
                       EntryPathCheck &check);
-    // Pushes directory onto descent unless it is already on it; false for a
-    // link back to an ancestor (then *ancestor names it).
-    static bool enterDirectory(const QString &directory, DescentPath &descent,
-                               QString *ancestor = nullptr);
+    // Pushes the directory onto the descent unless it is already on it; false
+    // for a link back to an ancestor (then *ancestor names it).
+    static bool enterDirectory(const DirectoryId &id, const QByteArray &path, TreeWalk &walk,
+                               QByteArray *ancestor = nullptr);
+    static void enterTop(const QByteArray &top, TreeWalk &walk);
+    static void noteDestination(const QByteArray &destination, TreeWalk &walk);
 
     QString m_lastError;
     std::atomic<bool> cancelRequested;

@@ -71,7 +71,8 @@ void InstallThread::run()
     }
 
     emit status(tr("Counting files"));
-    const int total = fromArchive ? tar->countArchiveEntries(archive) : tar->countFiles(source);
+    const int total = fromArchive ? tar->countArchiveEntries(archive)
+                                  : tar->countFiles(source, destination);
     if (total < 0)
         return;
 

@@ -1,32 +1,151 @@
 #include "installer/wizard/installerwizard.h"
 
+#include "installer/engine/installer.h"
+#include "installer/productidentity.h"
 #include "ui_installerwizard.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEvent>
+#include <QIcon>
+#include <QPalette>
+#include <QPixmap>
 
 InstallerWizard::InstallerWizard(QWidget *parent)
     : QWizard(parent)
     , ui(new Ui::InstallerWizardForm)
     , installer(nullptr)
     , forcedNextId(-1)
+    , userIsRoot(false)
 {
     ui->setupUi(this);
+    setSideWidget(new QWidget(this));
+
+    connect(this, &QWizard::currentIdChanged, this, &InstallerWizard::pageChanged);
+
+    QIcon icon;
+    const QString iconName = QLatin1String(productIdentity.iconName);
+    for (int size : {256, 192, 128, 64, 48, 32, 24, 22, 16})
+        icon.addFile(QStringLiteral(":/icons/%1x%1/%2.png").arg(size).arg(iconName),
+                     QSize(size, size), QIcon::Normal, QIcon::Off);
+    QApplication::setWindowIcon(icon);
+    setWindowIcon(icon);
+
+    substituteProductName();
+
+    ui->cancelPage->setFinalPage(true);
+    ui->errorPage->setFinalPage(true);
+    ui->finishPage->setFinalPage(true);
+    ui->readyPage->setCommitPage(true);
+    ui->installPage->setCommitPage(true);
+
+    ui->welcomePage->setPixmap(
+        QWizard::WatermarkPixmap,
+        QPixmap(QStringLiteral(":/%1.png").arg(QLatin1String(productIdentity.bannerName))));
+
+    ui->readyPage->setButtonText(QWizard::CommitButton, tr("Install"));
+    ui->installPage->setButtonText(QWizard::CommitButton, tr("Install"));
+
+    // Before the defaults below, so that the default destination is checked.
+    connect(ui->destLineEdit, &QLineEdit::textChanged, this, &InstallerWizard::verifyDest);
+
+    // On the modern style's white pages a label draws with the Text role,
+    // elsewhere with WindowText.
+    QPalette palette = ui->directoryAdviceLabel->palette();
+    const QBrush red(Qt::red, Qt::SolidPattern);
+    palette.setBrush(QPalette::All, QPalette::WindowText, red);
+    palette.setBrush(QPalette::All, QPalette::Text, red);
+    ui->directoryAdviceLabel->setPalette(palette);
+    ui->directoryAdviceLabel->hide();
+
+    applyUserDefaults();
 }
 
 InstallerWizard::~InstallerWizard()
 {
+    // The installer is a child and would only go with the widget's children;
+    // stop its worker now, without its last reports reaching a half-gone wizard.
+    if (installer) {
+        installer->disconnect(this);
+        delete installer;
+    }
     delete ui;
 }
 
-bool InstallerWizard::loadLicence(const QString &dir)
+void InstallerWizard::substituteProductName()
 {
-    sourceDir = dir;
-    return false;
+    const QString name = QLatin1String(productIdentity.productName);
+    setWindowTitle(windowTitle().arg(name));
+    ui->welcomePage->setTitle(ui->welcomePage->title().arg(name));
+    for (QLabel *label : {ui->label, ui->label_3, ui->label_4, ui->label_6, ui->label_11,
+                          ui->finishTextLabel})
+        label->setText(label->text().arg(name));
 }
 
-void InstallerWizard::setDestination(const QString &)
+void InstallerWizard::changeEvent(QEvent *event)
 {
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        // retranslateUi brings back the raw placeholders and the form's labels.
+        substituteProductName();
+        if (!finishedDestination.isNull())
+            ui->finishTextLabel->setText(
+                ui->finishTextLabel->text().arg(finishedDestination.toHtmlEscaped()));
+        ui->readyPage->setButtonText(QWizard::CommitButton, tr("Install"));
+        ui->installPage->setButtonText(QWizard::CommitButton, tr("Install"));
+        if (!userIsRoot)
+            ui->allUsersRadioButton->setText(tr("&All Users (must be root)"));
+    }
+    QWizard::changeEvent(event);
 }
 
 int InstallerWizard::nextId() const
 {
-    return QWizard::nextId();
+    const QWizardPage *page = currentPage();
+    if (page == ui->errorPage || page == ui->cancelPage)
+        return -1;
+    if (forcedNextId == -1)
+        return QWizard::nextId();
+    const int id = forcedNextId;
+    forcedNextId = -1;
+    return id;
+}
+
+void InstallerWizard::jumpTo(int id)
+{
+    forcedNextId = id;
+    next();
+}
+
+void InstallerWizard::pageChanged()
+{
+    const QWizardPage *page = currentPage();
+    if (page == ui->installPage) {
+        startInstallation();
+    } else if (page == ui->licencePage) {
+        on_acceptRadioButton_toggled(ui->acceptRadioButton->isChecked());
+    } else if (page == ui->destinationPage) {
+        verifyDest();
+    } else if (page == ui->finishPage) {
+        button(QWizard::CancelButton)->setEnabled(false);
+    }
+}
+
+void InstallerWizard::reject()
+{
+    if (currentPage() == ui->installPage) {
+        // Stay until the installer reports how it ended; the window's close
+        // request is refused because the dialog is still visible.
+        if (installer)
+            installer->cancel();
+        return;
+    }
+    QWizard::reject();
+}
+
+void InstallerWizard::accept()
+{
+    if (currentPage() == ui->finishPage && ui->releaseNotesCheckBox->isChecked())
+        openReleaseNotes();
+    QWizard::accept();
 }

@@ -39,7 +39,7 @@ start_xvfb() {
     for n in $(seq 90 140); do
         [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ] || break
     done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     ZARVO_XVFB_PID=$!
     trap 'kill $ZARVO_XVFB_PID 2>/dev/null || true' EXIT
     export DISPLAY=":$n"

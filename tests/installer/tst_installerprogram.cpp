@@ -132,9 +132,10 @@ bool TestInstallerProgram::answerBox(qint64 pid, const QString &title, QProcess 
                                      QString *why)
 {
     QProcess search;
+    // Without --all a window of another program with the same title would match.
     search.start(xdotool, {QStringLiteral("search"), QStringLiteral("--sync"),
-                           QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                           QString::number(pid), QStringLiteral("--name"),
+                           QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                           QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
                            QLatin1Char('^') + title + QLatin1Char('$')});
     if (!search.waitForFinished(20000)) {
         search.kill();

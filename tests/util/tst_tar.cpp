@@ -5,18 +5,23 @@
 #include "util/tar.h"
 
 #include <QDirIterator>
+#include <QProcess>
 #include <QSignalSpy>
 
 #include <cerrno>
+#include <clocale>
+#include <dirent.h>
 #include <memory>
 #include <fcntl.h>
+#include <ftw.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Builds a tree from lines "f name content", "d name" and "l name target";
-// "@ROOT" in a link target stands for the tree's own path.
+// Builds a tree from lines "f name content", "d name", "l name target" and
+// "p name" (a named pipe); "@ROOT" in a link target stands for the tree's own path.
 bool buildTree(const QString &root, const QStringList &items, QString *why)
 {
     for (const QString &item : items) {
@@ -34,6 +39,8 @@ bool buildTree(const QString &root, const QStringList &items, QString *why)
             target.replace(QLatin1String("@ROOT"), root);
             ok = ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData())
                 == 0;
+        } else if (parts.at(0) == QLatin1String("p")) {
+            ok = ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
         }
         if (!ok) {
             *why = QStringLiteral("cannot make \"%1\"").arg(item);
@@ -94,6 +101,68 @@ QStringList texts(const QSignalSpy &spy)
     return result;
 }
 
+// The names in a directory as stored, sorted by their bytes.
+QByteArrayList namesIn(const QByteArray &directory)
+{
+    QByteArrayList names;
+    if (DIR *dir = ::opendir(directory.constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..")
+                names << name;
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+QByteArray contentOf(const QByteArray &path)
+{
+    QByteArray data;
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0)
+        return "(cannot open)";
+    char buffer[256];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        data.append(buffer, int(got));
+    ::close(fd);
+    return data;
+}
+
+bool writeBytes(const QByteArray &path, const QByteArray &data)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    return ::close(fd) == 0 && ok;
+}
+
+// The toolkit cannot name what is not valid in its encoding, so it could not
+// clean such a tree up.
+void removeTree(const QByteArray &root)
+{
+    ::nftw(
+        root.constData(),
+        [](const char *path, const struct stat *, int type, struct FTW *) {
+            return type == FTW_DP ? ::rmdir(path) : ::unlink(path);
+        },
+        16, FTW_DEPTH | FTW_PHYS);
+}
+
+// The files that the copy visited, by name, in the order it visited them.
+QStringList copiedNames(const QSignalSpy &statusSpy)
+{
+    QStringList names;
+    for (const QString &text : texts(statusSpy)) {
+        if (text.startsWith(QLatin1String("Copying \"")))
+            names << text.section(QLatin1Char('"'), 1, 1);
+    }
+    return names;
+}
+
 } // namespace
 
 class TestTar : public QObject
@@ -103,6 +172,14 @@ class TestTar : public QObject
 private slots:
     void copiesTheTree_data();
     void copiesTheTree();
+    void skipsTheDestinationInsideTheSource_data();
+    void skipsTheDestinationInsideTheSource();
+    void refusesToCopyOntoItself_data();
+    void refusesToCopyOntoItself();
+    void keepsNameBytes_data();
+    void keepsNameBytes();
+    void listsInTheToolkitsOrder_data();
+    void listsInTheToolkitsOrder();
     void copiedModes_data();
     void copiedModes();
     void keepsTimesToTheSecond();
@@ -154,6 +231,11 @@ void TestTar::copiesTheTree_data()
         << QStringList{"f", "sub/", "sub/deeper/", "sub/g"} << 2 << 1;
     QTest::newRow("link to itself")
         << QStringList{"f f 1", "l self self"} << QStringList{"f"} << 1 << 0;
+    QTest::newRow("named pipe is skipped")
+        << QStringList{"f a 1", "p pipe"} << QStringList{"a"} << 1 << 0;
+    // Opening it would wait for a writer that never comes.
+    QTest::newRow("link to a named pipe is skipped")
+        << QStringList{"f a 1", "p .pipe", "l alias .pipe"} << QStringList{"a"} << 1 << 0;
 }
 
 void TestTar::copiesTheTree()
@@ -188,6 +270,206 @@ void TestTar::copiesTheTree()
         QVERIFY2(!QFileInfo(destination + QLatin1Char('/') + entry).isSymLink(),
                  qPrintable(entry + QStringLiteral(" was copied as a link")));
     }
+}
+
+void TestTar::skipsTheDestinationInsideTheSource_data()
+{
+    QTest::addColumn<QStringList>("tree");
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<bool>("createdFirst");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("files");
+
+    const QStringList plain{"f bin/pesk x", "f a 1"};
+    const QStringList copied{"a", "bin/", "bin/pesk"};
+    QTest::newRow("directly inside the source") << plain << "install" << true << copied << 2;
+    QTest::newRow("directly inside, created by the copy")
+        << plain << "install" << false << copied << 2;
+    QTest::newRow("inside, holding an earlier installation")
+        << QStringList{"f bin/pesk x", "f a 1", "f install/a 1", "f install/bin/pesk x",
+                       "f install/old 2"}
+        << "install" << true << QStringList{"a", "bin/", "bin/pesk", "old"} << 2;
+    QTest::newRow("deeper inside the source")
+        << QStringList{"f a 1", "f lib/x 2", "f lib/deep/y 3"} << "lib/deep/install" << true
+        << QStringList{"a", "lib/", "lib/deep/", "lib/deep/y", "lib/x"} << 3;
+    QTest::newRow("deeper inside, created by the copy")
+        << QStringList{"f a 1", "f lib/x 2"} << "lib/deep/install" << false
+        << QStringList{"a", "lib/", "lib/deep/", "lib/x"} << 2;
+    QTest::newRow("reached through a symbolic link inside the source")
+        << QStringList{"f real/f 1", "l alias real"} << "alias/install" << true
+        << QStringList{"alias/", "alias/f", "real/", "real/f"} << 2;
+    QTest::newRow("a symbolic link inside the source leads to it")
+        << QStringList{"f a 1", "d install", "l out install"} << "install" << true
+        << QStringList{"a"} << 1;
+}
+
+void TestTar::skipsTheDestinationInsideTheSource()
+{
+    QFETCH(QStringList, tree);
+    QFETCH(QString, destination);
+    QFETCH(bool, createdFirst);
+    QFETCH(QStringList, expected);
+    QFETCH(int, files);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("zarvo"));
+    const QString target = source + QLatin1Char('/') + destination;
+    QString why;
+    QVERIFY2(buildTree(source, tree, &why), qPrintable(why));
+    if (createdFirst)
+        QCOMPARE(makePath(target, 0755), 0);
+
+    Tar tar;
+    const int count = tar.countFiles(source, target);
+    QCOMPARE(count, files);
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QSignalSpy progressSpy(&tar, &Tar::progress);
+    QVERIFY(tar.copyDirectory(source, target, count));
+    QVERIFY2(errorSpy.isEmpty(), qPrintable(texts(errorSpy).join(QLatin1Char('\n'))));
+    QCOMPARE(listTree(target), expected);
+    QCOMPARE(progressSpy.count(), count);
+    QCOMPARE(progressSpy.last().at(0).toInt(), 100);
+}
+
+void TestTar::refusesToCopyOntoItself_data()
+{
+    QTest::addColumn<QString>("destination");
+    QTest::newRow("the source's own path") << "zarvo";
+    QTest::newRow("typed with ..") << "zarvo/bin/../../zarvo";
+    QTest::newRow("a symbolic link to the source") << "alias";
+}
+
+void TestTar::refusesToCopyOntoItself()
+{
+    QFETCH(QString, destination);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("zarvo"));
+    const QString target = temp.filePath(destination);
+    QString why;
+    QVERIFY2(buildTree(source, {"f bin/pesk launcher", "f a content"}, &why), qPrintable(why));
+    QVERIFY(buildTree(temp.path(), {"l alias zarvo"}, &why));
+
+    Tar tar;
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QSignalSpy progressSpy(&tar, &Tar::progress);
+    QVERIFY(!tar.copyDirectory(source, target, tar.countFiles(source, target)));
+    QCOMPARE(texts(errorSpy),
+             QStringList(QStringLiteral("Could not copy \"%1\" to \"%2\": they are the same directory.")
+                             .arg(source, target)));
+    QCOMPARE(progressSpy.count(), 0);
+    QCOMPARE(contentOf(QFile::encodeName(source + QStringLiteral("/a"))), QByteArray("content"));
+    QCOMPARE(contentOf(QFile::encodeName(source + QStringLiteral("/bin/pesk"))),
+             QByteArray("launcher"));
+}
+
+void TestTar::keepsNameBytes_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QByteArray>("codeset");
+    QTest::newRow("LANG=C") << QByteArray("C") << QByteArray("ANSI_X3.4-1968");
+    QTest::newRow("LANG=C.UTF-8") << QByteArray("C.UTF-8") << QByteArray("UTF-8");
+}
+
+void TestTar::keepsNameBytes()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(QByteArray, codeset);
+
+    // The locale is taken when the application object starts, so each row
+    // runs in a child of this program started under that locale.
+    if (!qEnvironmentVariableIsSet("ZARVO_TST_TAR_LOCALE_CHILD")) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("LC_ALL"));
+        environment.remove(QStringLiteral("LC_CTYPE"));
+        environment.insert(QStringLiteral("LANG"), QString::fromLatin1(locale));
+        environment.insert(QStringLiteral("ZARVO_TST_TAR_LOCALE_CHILD"), QStringLiteral("1"));
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("keepsNameBytes:") + QString::fromLatin1(QTest::currentDataTag())});
+        QVERIFY2(child.waitForFinished(30000), "the child did not end within 30 s");
+        const QString output = QString::fromLocal8Bit(child.readAll());
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 qPrintable(output));
+        QVERIFY2(output.contains(QLatin1String("PASS   : TestTar::keepsNameBytes(")),
+                 qPrintable(output));
+        return;
+    }
+
+    QCOMPARE(QByteArray(::nl_langinfo(CODESET)), codeset);
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QByteArray base = QFile::encodeName(temp.path());
+    const QByteArray source = base + "/source";
+    const QByteArray destination = base + "/destination";
+    QCOMPARE(::mkdir(source.constData(), 0755), 0);
+    QCOMPARE(::mkdir((source + "/r\xe9sum\xe9").constData(), 0755), 0);
+    QVERIFY(writeBytes(source + "/r\xe9sum\xe9/caf\xe9", "latin"));
+    QVERIFY(writeBytes(source + "/caf\xe8", "other"));
+    QVERIFY(writeBytes(source + "/\xc3\x89mile", "utf-8"));
+    QVERIFY(writeBytes(source + "/plain", "ascii"));
+
+    Tar tar;
+    QSignalSpy errorSpy(&tar, &Tar::error);
+    QSignalSpy progressSpy(&tar, &Tar::progress);
+    const int count = tar.countFiles(QFile::decodeName(source), QFile::decodeName(destination));
+    const bool copied = tar.copyDirectory(QFile::decodeName(source), QFile::decodeName(destination),
+                                          count);
+    const QByteArrayList top = namesIn(destination);
+    const QByteArrayList inside = namesIn(destination + "/r\xe9sum\xe9");
+    const QByteArray latin = contentOf(destination + "/r\xe9sum\xe9/caf\xe9");
+    const QByteArray other = contentOf(destination + "/caf\xe8");
+    const QByteArray valid = contentOf(destination + "/\xc3\x89mile");
+    removeTree(base);
+
+    QCOMPARE(count, 4);
+    QVERIFY(copied);
+    QVERIFY2(errorSpy.isEmpty(), qPrintable(texts(errorSpy).join(QLatin1Char('\n'))));
+    QCOMPARE(top, (QByteArrayList{"caf\xe8", "plain", "r\xe9sum\xe9", "\xc3\x89mile"}));
+    QCOMPARE(inside, QByteArrayList{"caf\xe9"});
+    QCOMPARE(latin, QByteArray("latin"));
+    QCOMPARE(other, QByteArray("other"));
+    QCOMPARE(valid, QByteArray("utf-8"));
+    QCOMPARE(progressSpy.count(), 4);
+    QCOMPARE(progressSpy.last().at(0).toInt(), 100);
+}
+
+void TestTar::listsInTheToolkitsOrder_data()
+{
+    QTest::addColumn<QStringList>("names");
+
+    QTest::newRow("mixed case")
+        << QStringList{"b", "A", "a2", "C", "Ab", "aC", "B2", "zz", "Zy"};
+    QTest::newRow("digits and punctuation")
+        << QStringList{"10", "9", "_x", "-dash", "~tilde", "!bang", "#hash", "+plus", "a.b", "a-b"};
+    QTest::newRow("names beyond ASCII")
+        << QStringList{QStringLiteral("\u00c9mile"), "eve", "zoe", QStringLiteral("\u00e5ngstr\u00f6m"),
+                       "Zed", QStringLiteral("\u0152uvre"), QStringLiteral("\u00e9t\u00e9")};
+}
+
+void TestTar::listsInTheToolkitsOrder()
+{
+    QFETCH(QStringList, names);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString source = temp.filePath(QStringLiteral("source"));
+    QVERIFY(QDir().mkpath(source));
+    for (const QString &name : names)
+        QVERIFY(writeFile(source + QLatin1Char('/') + name, "x", 0644));
+    QStringList expected = QDir(source).entryList();
+    expected.removeAll(QStringLiteral("."));
+    expected.removeAll(QStringLiteral(".."));
+    QCOMPARE(expected.size(), names.size());
+
+    Tar tar;
+    QSignalSpy statusSpy(&tar, &Tar::status);
+    QVERIFY(tar.copyDirectory(source, temp.filePath(QStringLiteral("out")), names.size()));
+    QCOMPARE(copiedNames(statusSpy), expected);
 }
 
 void TestTar::copiedModes_data()

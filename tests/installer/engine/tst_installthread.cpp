@@ -97,6 +97,9 @@ void TestInstallThread::protocol_data()
     QTest::newRow("existing destination is reused")
         << "existing destination" << allSteps << QStringList() << QStringList{"50", "100"} << true
         << QStringList{".installed", "bin/pesk", "keep", "lib/libz.so"};
+    QTest::newRow("reinstall into a destination inside the source")
+        << "destination inside source" << allSteps << QStringList() << QStringList{"50", "100"}
+        << true << QStringList{".installed", "bin/pesk", "lib/libz.so"};
     QTest::newRow("failing files are reported and the run goes on")
         << "blocked file" << allSteps << QStringList{"Can't open \"@D/lib/libz.so\" for writing."}
         << QStringList{"50", "100"} << true << QStringList{".installed", "bin/pesk", "lib"};
@@ -126,6 +129,8 @@ void TestInstallThread::protocol()
     QFETCH(QStringList, installed);
 
     const QString archive = m_source + QStringLiteral("/zarvo.tgz");
+    if (layout == QLatin1String("destination inside source"))
+        m_destination = m_source + QStringLiteral("/install");
     if (layout != QLatin1String("missing source"))
         QVERIFY(QDir().mkpath(m_source));
     if (layout == QLatin1String("archive") || layout == QLatin1String("both"))
@@ -140,7 +145,8 @@ void TestInstallThread::protocol()
     }
     if (layout == QLatin1String("tree") || layout == QLatin1String("both")
         || layout == QLatin1String("existing destination") || layout == QLatin1String("blocked file")
-        || layout == QLatin1String("destination file")) {
+        || layout == QLatin1String("destination file")
+        || layout == QLatin1String("destination inside source")) {
         QVERIFY(QDir().mkpath(m_source + QStringLiteral("/bin")));
         QVERIFY(QDir().mkpath(m_source + QStringLiteral("/lib")));
         QVERIFY(writeFile(m_source + QStringLiteral("/bin/pesk"), "#!/bin/sh\n"));
@@ -153,6 +159,13 @@ void TestInstallThread::protocol()
     if (layout == QLatin1String("existing destination")) {
         QVERIFY(QDir().mkpath(m_destination));
         QVERIFY(writeFile(m_destination + QStringLiteral("/keep"), "mine"));
+    }
+    if (layout == QLatin1String("destination inside source")) {
+        QVERIFY(QDir().mkpath(m_destination + QStringLiteral("/bin")));
+        QVERIFY(QDir().mkpath(m_destination + QStringLiteral("/lib")));
+        QVERIFY(writeFile(m_destination + QStringLiteral("/bin/pesk"), "earlier"));
+        QVERIFY(writeFile(m_destination + QStringLiteral("/lib/libz.so"), "earlier"));
+        QVERIFY(writeFile(m_destination + QStringLiteral("/.installed"), QByteArray()));
     }
     if (layout == QLatin1String("blocked file")) {
         QVERIFY(QDir().mkpath(m_destination));

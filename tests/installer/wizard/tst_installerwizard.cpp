@@ -1,0 +1,573 @@
+#include "installer/wizard/installerwizard.h"
+#include "tests/installer/wizard/wizarddriver.h"
+#include "tests/support/testenvironment.h"
+
+#include <QAbstractButton>
+#include <algorithm>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTextBrowser>
+#include <QWizardPage>
+
+using WizardDriver::button;
+
+namespace {
+
+uid_t rootId() { return 0; }
+uid_t userId() { return 1000; }
+
+template <typename T>
+T *part(InstallerWizard &wizard, const char *name)
+{
+    T *child = wizard.findChild<T *>(QLatin1String(name));
+    if (!child)
+        qFatal("the wizard has no %s", name);
+    return child;
+}
+
+} // namespace
+
+class tst_InstallerWizard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void buttonsByPage_data();
+    void buttonsByPage();
+    void productNameInTexts();
+    void licenceGatesNext();
+    void destinationRule_data();
+    void destinationRule();
+    void defaultsByUser_data();
+    void defaultsByUser();
+    void loadLicence_data();
+    void loadLicence();
+    void licenceLinkKeepsText_data();
+    void licenceLinkKeepsText();
+    void keyboard_data();
+    void keyboard();
+    void tabOrderTopToBottom_data();
+    void tabOrderTopToBottom();
+    void textsFit_data();
+    void textsFit();
+
+private:
+    QTemporaryDir temp;
+};
+
+void tst_InstallerWizard::initTestCase()
+{
+    WizardDriver::quietPlatformWarnings();
+}
+
+void tst_InstallerWizard::init()
+{
+    InstallerWizard::setUserIdSource(&rootId);
+    QVERIFY(temp.isValid());
+    QVERIFY(WizardDriver::makeTree(temp.path()));
+}
+
+void tst_InstallerWizard::cleanup()
+{
+    InstallerWizard::setUserIdSource(nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::topLevelWidgets().isEmpty(), 5000);
+}
+
+void tst_InstallerWizard::buttonsByPage_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("pageName");
+    QTest::addColumn<bool>("backEnabled");
+    QTest::addColumn<bool>("commit");
+    QTest::addColumn<bool>("forwardEnabled");
+
+    QTest::newRow("welcome") << 0 << "welcomePage" << false << false << true;
+    QTest::newRow("licence, nothing chosen") << 1 << "licencePage" << true << false << false;
+    QTest::newRow("install type") << 2 << "installTypePage" << true << false << true;
+    QTest::newRow("destination") << 3 << "destinationPage" << true << false << true;
+    QTest::newRow("ready") << 4 << "readyPage" << true << true << true;
+    QTest::newRow("install") << 5 << "installPage" << false << true << false;
+}
+
+void tst_InstallerWizard::buttonsByPage()
+{
+    QFETCH(int, page);
+    QFETCH(QString, pageName);
+    QFETCH(bool, backEnabled);
+    QFETCH(bool, commit);
+    QFETCH(bool, forwardEnabled);
+
+    QTemporaryDir target;
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(temp.path()));
+    wizard.setDestination(target.path() + QStringLiteral("/zarvo"));
+    wizard.show();
+    if (page == 1) {
+        wizard.next();
+    } else {
+        QVERIFY2(WizardDriver::goTo(wizard, page), qPrintable(QString::number(wizard.currentId())));
+    }
+    QCOMPARE(wizard.currentId(), page);
+    QCOMPARE(wizard.currentPage()->objectName(), pageName);
+
+    QAbstractButton *back = button(wizard, QWizard::BackButton);
+    QAbstractButton *next = button(wizard, QWizard::NextButton);
+    QAbstractButton *commitButton = button(wizard, QWizard::CommitButton);
+    QAbstractButton *cancel = button(wizard, QWizard::CancelButton);
+    QAbstractButton *finish = button(wizard, QWizard::FinishButton);
+
+    QVERIFY(back->isVisible());
+    QCOMPARE(back->isEnabled(), backEnabled);
+    QAbstractButton *forward = commit ? commitButton : next;
+    QVERIFY(forward->isVisible());
+    QCOMPARE((commit ? next : commitButton)->isVisible(), false);
+    QCOMPARE(forward->isEnabled(), forwardEnabled);
+    if (commit)
+        QCOMPARE(commitButton->text(), QStringLiteral("Install"));
+    QVERIFY(cancel->isVisible() && cancel->isEnabled());
+    QVERIFY(!finish->isVisible());
+
+    if (page != 5) {
+        // Cancel closes the wizard before the installation starts.
+        cancel->click();
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(wizard.result(), int(QDialog::Rejected));
+    }
+}
+
+void tst_InstallerWizard::productNameInTexts()
+{
+    InstallerWizard::setUserIdSource(&userId);
+    InstallerWizard wizard;
+    const QString name = QStringLiteral("Corvane Zarvo");
+    auto check = [&](const char *when) {
+        QCOMPARE(wizard.windowTitle(), name + QStringLiteral(" Installer"));
+        QCOMPARE(wizard.page(0)->title(), QStringLiteral("Welcome to the Corvane Zarvo Installer"));
+        QCOMPARE(part<QLabel>(wizard, "label_6")->text(), QStringLiteral("The Corvane Zarvo Installer is ready."));
+        for (const char *label : {"label", "label_3", "label_4", "label_6", "label_11", "finishTextLabel"}) {
+            const QString text = part<QLabel>(wizard, label)->text();
+            QVERIFY2(text.contains(name) && !text.contains(QLatin1String("%1")),
+                     qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(when), QLatin1String(label), text)));
+        }
+        QVERIFY(part<QLabel>(wizard, "finishTextLabel")->text().contains(QLatin1String("%2")));
+        QCOMPARE(part<QRadioButton>(wizard, "allUsersRadioButton")->text(),
+                 QStringLiteral("&All Users (must be root)"));
+        QCOMPARE(wizard.page(4)->buttonText(QWizard::CommitButton), QStringLiteral("Install"));
+    };
+    check("after construction");
+    QEvent languageChange(QEvent::LanguageChange);
+    QApplication::sendEvent(&wizard, &languageChange);
+    check("after a language change");
+}
+
+void tst_InstallerWizard::licenceGatesNext()
+{
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(temp.path()));
+    wizard.show();
+    wizard.next();
+    QCOMPARE(wizard.currentId(), 1);
+    QAbstractButton *next = button(wizard, QWizard::NextButton);
+    auto *agree = part<QRadioButton>(wizard, "acceptRadioButton");
+    auto *decline = part<QRadioButton>(wizard, "radioButton_2");
+    QVERIFY(!agree->isChecked() && !decline->isChecked());
+    QVERIFY(!next->isEnabled());
+
+    agree->click();
+    QVERIFY(next->isEnabled());
+    next->click();
+    next->click();
+    QCOMPARE(wizard.currentId(), 3);
+    wizard.back();
+    wizard.back();
+    QCOMPARE(wizard.currentId(), 1);
+    QVERIFY2(next->isEnabled(), "coming back, Next must follow the accepted licence");
+    QVERIFY(agree->isChecked());
+
+    decline->click();
+    QVERIFY(!next->isEnabled());
+    QVERIFY(wizard.isVisible());
+    next->click();
+    QCOMPARE(wizard.currentId(), 1);
+
+    // Declined, forward is impossible even after a visit to the welcome page.
+    wizard.back();
+    wizard.next();
+    QVERIFY(!next->isEnabled());
+}
+
+void tst_InstallerWizard::destinationRule_data()
+{
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("absolute path") << "/opt/tools" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("a blank inside") << "/opt/my tools" << false;
+    QTest::newRow("only a blank") << " " << false;
+    QTest::newRow("a tab") << "/opt/my\ttools" << false;
+    QTest::newRow("leading blank") << " /opt/tools" << false;
+    QTest::newRow("trailing line feed") << "/opt/tools\n" << false;
+    QTest::newRow("carriage return") << "/opt/to\rols" << false;
+    QTest::newRow("no-break space") << QStringLiteral("/opt/my\u00a0tools") << true;
+    QTest::newRow("relative word") << "tools" << true;
+    QTest::newRow("markup characters") << "/opt/<b>&amp;" << true;
+}
+
+void tst_InstallerWizard::destinationRule()
+{
+    QFETCH(QString, destination);
+    QFETCH(bool, valid);
+
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(temp.path()));
+    wizard.show();
+    QVERIFY(WizardDriver::goTo(wizard, 3));
+    auto *edit = part<QLineEdit>(wizard, "destLineEdit");
+    auto *note = part<QLabel>(wizard, "directoryAdviceLabel");
+    QAbstractButton *next = button(wizard, QWizard::NextButton);
+    QVERIFY(next->isEnabled());
+    QVERIFY(!note->isVisible());
+
+    wizard.setDestination(destination);
+    QCOMPARE(edit->text(), destination);
+    QCOMPARE(next->isEnabled(), valid);
+    QCOMPARE(note->isVisible(), !valid);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        QCOMPARE(note->palette().color(group, note->foregroundRole()), QColor(Qt::red));
+
+    // The same when the user types it (control characters cannot be typed).
+    edit->clear();
+    QVERIFY(!next->isEnabled());
+    QVERIFY(note->isVisible());
+    const bool typeable = std::none_of(destination.begin(), destination.end(),
+                                       [](QChar c) { return c.unicode() < 0x20; });
+    if (typeable) {
+        QTest::keyClicks(edit, destination);
+        QCOMPARE(edit->text(), destination);
+        QCOMPARE(next->isEnabled(), valid);
+        QCOMPARE(note->isVisible(), !valid);
+    } else {
+        wizard.setDestination(destination);
+    }
+
+    // Leaving and coming back shows the page as the text is.
+    wizard.back();
+    wizard.next();
+    QCOMPARE(wizard.currentId(), 3);
+    QCOMPARE(next->isEnabled(), valid);
+    QCOMPARE(note->isVisible(), !valid);
+    next->click();
+    QCOMPARE(wizard.currentId(), valid ? 4 : 3);
+}
+
+void tst_InstallerWizard::defaultsByUser_data()
+{
+    QTest::addColumn<bool>("root");
+    QTest::addColumn<QString>("home");
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("root") << true << "" << QString() << "/opt/corvane/zarvo/25.1.3" << true;
+    QTest::newRow("root with a preset") << true << "" << "/srv/zarvo" << "/srv/zarvo" << true;
+    QTest::newRow("ordinary user") << false << "/home/ada" << QString()
+                                   << "/home/ada/corvane/zarvo/25.1.3" << true;
+    QTest::newRow("user whose home has a blank")
+        << false << "/home/ada lovelace" << QString() << "/home/ada lovelace/corvane/zarvo/25.1.3"
+        << false;
+    QTest::newRow("user with an empty preset") << false << "/home/ada" << "" << "" << false;
+}
+
+void tst_InstallerWizard::defaultsByUser()
+{
+    QFETCH(bool, root);
+    QFETCH(QString, home);
+    QFETCH(QString, preset);
+    QFETCH(QString, expected);
+    QFETCH(bool, valid);
+
+    const QByteArray savedHome = qgetenv("HOME");
+    if (!home.isEmpty())
+        qputenv("HOME", home.toLocal8Bit());
+    InstallerWizard::setUserIdSource(root ? &rootId : &userId);
+    InstallerWizard wizard;
+    qputenv("HOME", savedHome);
+    QVERIFY(wizard.loadLicence(temp.path()));
+    if (!preset.isNull())
+        wizard.setDestination(preset);
+    wizard.show();
+
+    auto *allUsers = part<QRadioButton>(wizard, "allUsersRadioButton");
+    auto *justMe = part<QRadioButton>(wizard, "justForMeRadioButton");
+    QCOMPARE(part<QLineEdit>(wizard, "destLineEdit")->text(), expected);
+    QCOMPARE(allUsers->isChecked(), root);
+    QCOMPARE(justMe->isChecked(), !root);
+    QCOMPARE(allUsers->isEnabled(), root);
+    QCOMPARE(allUsers->text(), root ? QStringLiteral("&All Users") : QStringLiteral("&All Users (must be root)"));
+    QVERIFY(justMe->isEnabled());
+
+    QVERIFY(WizardDriver::goTo(wizard, 2));
+    if (root) {
+        justMe->click();
+        QVERIFY(justMe->isChecked() && !allUsers->isChecked());
+        allUsers->click();
+        QVERIFY(allUsers->isChecked());
+    } else {
+        allUsers->click();
+        QVERIFY2(!allUsers->isChecked(), "only root can install for all users");
+    }
+    button(wizard, QWizard::NextButton)->click();
+    QCOMPARE(wizard.currentId(), 3);
+    QCOMPARE(button(wizard, QWizard::NextButton)->isEnabled(), valid);
+    QCOMPARE(part<QLabel>(wizard, "directoryAdviceLabel")->isVisible(), !valid);
+}
+
+void tst_InstallerWizard::loadLicence_data()
+{
+    QTest::addColumn<QByteArray>("licence");
+    QTest::addColumn<QByteArray>("supplementary");
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<QString>("shown");
+
+    const QByteArray missing; // a null array: no file at all
+    QTest::newRow("both files") << QByteArray("Licence text.") << QByteArray("Extra terms.") << true
+                                << "Licence text.\n\nExtra terms.";
+    QTest::newRow("licence missing") << missing << QByteArray("Extra terms.") << false << "";
+    QTest::newRow("supplementary missing") << QByteArray("Licence text.") << missing << false << "";
+    QTest::newRow("both missing") << missing << missing << false << "";
+    QTest::newRow("empty supplementary") << QByteArray("Licence text.") << QByteArray("") << true
+                                         << "Licence text.\n\n";
+    QTest::newRow("licence in HTML")
+        << QByteArray("<html><body><h1>Licence</h1><p>You <b>may</b> use it.</p></body></html>")
+        << QByteArray("") << true << "Licence\nYou may use it. ";
+    QTest::newRow("plain text with angle brackets")
+        << QByteArray("Use with care: 1 < 2 and a->b.") << QByteArray("More.") << true
+        << "Use with care: 1 < 2 and a->b.\n\nMore.";
+    QTest::newRow("licence unreadable (a directory)") << QByteArray("<dir>") << QByteArray("More.")
+                                                      << true << "";
+}
+
+void tst_InstallerWizard::loadLicence()
+{
+    QFETCH(QByteArray, licence);
+    QFETCH(QByteArray, supplementary);
+    QFETCH(bool, loaded);
+    QFETCH(QString, shown);
+
+    QTemporaryDir source;
+    const QString terms = source.path() + QStringLiteral("/license_terms");
+    QVERIFY(QDir().mkpath(terms));
+    if (licence == "<dir>")
+        QVERIFY(QDir().mkpath(terms + QStringLiteral("/license_agreement.txt")));
+    else if (!licence.isNull())
+        QVERIFY(WizardDriver::writeFile(terms + QStringLiteral("/license_agreement.txt"), licence));
+    if (!supplementary.isNull())
+        QVERIFY(WizardDriver::writeFile(terms + QStringLiteral("/supplementary_terms.txt"), supplementary));
+
+    InstallerWizard wizard;
+    QCOMPARE(wizard.loadLicence(source.path()), loaded);
+    auto *browser = part<QTextBrowser>(wizard, "licenceTextBrowser");
+    QCOMPARE(browser->toPlainText(), shown);
+    QVERIFY(browser->isReadOnly());
+    if (licence.startsWith("<html>"))
+        QVERIFY2(browser->toHtml().contains(QLatin1String("font-weight")), "HTML shown formatted");
+}
+
+void tst_InstallerWizard::licenceLinkKeepsText_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("web page") << "https://corvane.example/licence";
+    QTest::newRow("e-mail address") << "mailto:licensing@corvane.example";
+}
+
+void tst_InstallerWizard::licenceLinkKeepsText()
+{
+    QFETCH(QString, target);
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("the click would open the desktop's own browser or mail program");
+
+    QTemporaryDir source;
+    const QString terms = source.path() + QStringLiteral("/license_terms/");
+    QVERIFY(WizardDriver::writeFile(
+        terms + QStringLiteral("license_agreement.txt"),
+        QStringLiteral("<html><body><p>Read the terms at <a href=\"%1\">our site</a>.</p></body></html>")
+            .arg(target).toUtf8()));
+    QVERIFY(WizardDriver::writeFile(terms + QStringLiteral("supplementary_terms.txt"), ""));
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(source.path()));
+    wizard.show();
+    wizard.next();
+    auto *browser = part<QTextBrowser>(wizard, "licenceTextBrowser");
+    const QString before = browser->toPlainText();
+    QVERIFY(before.contains(QLatin1String("our site")));
+
+    // Click the middle of the link text.
+    QTextCursor cursor = browser->document()->find(QStringLiteral("our site"));
+    QVERIFY(!cursor.isNull());
+    cursor.setPosition(cursor.selectionStart() + 3);
+    const QPoint at = browser->cursorRect(cursor).center();
+    QCOMPARE(browser->anchorAt(at), target);
+    QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    QCOMPARE(browser->toPlainText(), before);
+}
+
+void tst_InstallerWizard::keyboard_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("checked");
+    QTest::addColumn<int>("pageAfter");
+
+    QTest::newRow("Alt+A agrees to the licence") << 1 << int(Qt::Key_A) << "acceptRadioButton" << 1;
+    QTest::newRow("Alt+D declines the licence") << 1 << int(Qt::Key_D) << "radioButton_2" << 1;
+    QTest::newRow("Alt+J chooses just for me") << 2 << int(Qt::Key_J) << "justForMeRadioButton" << 2;
+    QTest::newRow("Alt+A on the install type chooses all users")
+        << 2 << int(Qt::Key_A) << "allUsersRadioButton" << 2;
+    QTest::newRow("Alt+B goes back from the destination") << 3 << int(Qt::Key_B) << "" << 2;
+    QTest::newRow("Alt+N goes on from the welcome page") << 0 << int(Qt::Key_N) << "" << 1;
+    QTest::newRow("Enter goes on from the welcome page") << 0 << int(Qt::Key_Return) << "" << 1;
+    QTest::newRow("Enter goes on from the destination page") << 3 << int(Qt::Key_Return) << "" << 4;
+}
+
+void tst_InstallerWizard::keyboard()
+{
+    QFETCH(int, page);
+    QFETCH(int, key);
+    QFETCH(QString, checked);
+    QFETCH(int, pageAfter);
+
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(temp.path()));
+    wizard.show();
+    QApplication::setActiveWindow(&wizard);
+    QVERIFY(QTest::qWaitForWindowActive(&wizard, 5000));
+    QVERIFY(WizardDriver::goTo(wizard, page));
+    if (page == 1) {
+        // Start from the other choice, so that the key has something to change.
+        wizard.back();
+        part<QRadioButton>(wizard, checked == QLatin1String("radioButton_2") ? "acceptRadioButton"
+                                                                             : "radioButton_2")
+            ->setChecked(true);
+        wizard.next();
+    }
+    if (page == 2)
+        part<QRadioButton>(wizard, checked == QLatin1String("allUsersRadioButton") ? "justForMeRadioButton"
+                                                                                    : "allUsersRadioButton")
+            ->setChecked(true);
+
+    QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : &wizard;
+    if (key == Qt::Key_Return)
+        QTest::keyClick(focus, Qt::Key_Return);
+    else
+        QTest::keyClick(focus, Qt::Key(key), Qt::AltModifier);
+
+    if (!checked.isEmpty()) {
+        // A mnemonic clicks its button with a short animation.
+        auto *radio = part<QRadioButton>(wizard, checked.toLatin1().constData());
+        QTRY_VERIFY2_WITH_TIMEOUT(radio->isChecked(), qPrintable(checked + QStringLiteral(" not checked")), 5000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(wizard.currentId(), pageAfter, 5000);
+    if (page == 1)
+        QCOMPARE(button(wizard, QWizard::NextButton)->isEnabled(), checked == QLatin1String("acceptRadioButton"));
+}
+
+void tst_InstallerWizard::tabOrderTopToBottom_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QStringList>("order");
+
+    QTest::newRow("licence") << 1
+                             << QStringList{"licenceTextBrowser", "acceptRadioButton", "radioButton_2"};
+    QTest::newRow("install type") << 2 << QStringList{"allUsersRadioButton", "justForMeRadioButton"};
+    QTest::newRow("destination") << 3 << QStringList{"destLineEdit", "pushButton"};
+}
+
+void tst_InstallerWizard::tabOrderTopToBottom()
+{
+    QFETCH(int, page);
+    QFETCH(QStringList, order);
+
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(temp.path()));
+    wizard.show();
+    QVERIFY(WizardDriver::goTo(wizard, page));
+    QWizardPage *current = wizard.currentPage();
+
+    // Walk the focus chain of the page as Tab would, and compare with the
+    // order on screen.
+    QStringList chain;
+    int lastY = -1;
+    QWidget *start = current->findChild<QWidget *>(order.first());
+    QWidget *w = start;
+    do {
+        if (current->isAncestorOf(w) && w->isVisibleTo(current) && (w->focusPolicy() & Qt::TabFocus)) {
+            chain << w->objectName();
+            const int y = w->mapTo(current, QPoint(0, 0)).y();
+            QVERIFY2(y >= lastY, qPrintable(w->objectName() + QStringLiteral(" is above its predecessor")));
+            lastY = y;
+        }
+        w = w->nextInFocusChain();
+    } while (w && w != start);
+    QCOMPARE(chain, order);
+}
+
+void tst_InstallerWizard::textsFit_data()
+{
+    QTest::addColumn<int>("page");
+    for (int id : {0, 1, 2, 3, 4, 5, 100, 101, 102})
+        QTest::newRow(qPrintable(QStringLiteral("page %1").arg(id))) << id;
+}
+
+void tst_InstallerWizard::textsFit()
+{
+    QFETCH(int, page);
+
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(temp.path()));
+    // Shows the page with the longest texts it can have: the note, a status
+    // line and a finish text naming a deep destination.
+    wizard.setDestination(QString());
+    const QString deep = QStringLiteral("/home/ada/clusters/production/tools/corvane/zarvo/25.1.3/lib/internal/plugins/platforms");
+    part<QLabel>(wizard, "statusTextLabel")->setText(QStringLiteral("Copying \"libqxcb.so\" to \"%1\"").arg(deep));
+    auto *finishText = part<QLabel>(wizard, "finishTextLabel");
+    finishText->setText(finishText->text().arg(deep));
+    wizard.setStartId(page);
+    wizard.show();
+    QCOMPARE(wizard.currentId(), page);
+    QCOMPARE(wizard.size(), QSize(650, 450));
+    if (page == 0)
+        QVERIFY(!wizard.page(0)->pixmap(QWizard::WatermarkPixmap).isNull()
+                || QPixmap(QStringLiteral(":/banner-zarvo.png")).isNull());
+
+    QWizardPage *current = wizard.currentPage();
+    const QRect area = current->rect();
+    for (QWidget *w : current->findChildren<QWidget *>()) {
+        if (!w->isVisibleTo(current) || w->objectName() == QLatin1String("qt_scrollarea_viewport"))
+            continue;
+        if (!qobject_cast<QLabel *>(w) && !qobject_cast<QAbstractButton *>(w) && !qobject_cast<QLineEdit *>(w))
+            continue;
+        const QRect geometry(w->mapTo(current, QPoint(0, 0)), w->size());
+        QVERIFY2(area.contains(geometry),
+                 qPrintable(QStringLiteral("%1 lies outside its page").arg(w->objectName())));
+        auto *label = qobject_cast<QLabel *>(w);
+        if (label && label->wordWrap()) {
+            QVERIFY2(w->height() >= label->heightForWidth(w->width()),
+                     qPrintable(QStringLiteral("%1 is cut off at the bottom").arg(w->objectName())));
+        } else if (!label || !label->text().isEmpty()) {
+            QVERIFY2(w->width() >= w->sizeHint().width(),
+                     qPrintable(QStringLiteral("%1 is cut off: %2 of %3 pixels")
+                                    .arg(w->objectName()).arg(w->width()).arg(w->sizeHint().width())));
+        }
+    }
+}
+
+ZARVO_TEST_MAIN_WIDGETS(tst_InstallerWizard)
+#include "tst_installerwizard.moc"
