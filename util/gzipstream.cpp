@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -214,14 +215,23 @@ ssize_t GzipStream::takePiece(const void **data)
         }
         produced = taken = released = 0;
         stopRequested = false;
-        producer = std::thread(&GzipStream::produce, this);
+        producing = pthread_create(&producer, nullptr, &GzipStream::startProducing, this) == 0;
+    }
+    if (!producing) {
+        // No thread to be had: inflate here, as for a pipe.
+        guard.unlock();
+        readAhead = false;
+        output.reset(new unsigned char[OutputSize]);
+        return decode(output.get(), data);
     }
     // The piece handed out last time is done with.
     if (released != taken) {
         released = taken;
         changed.notify_all();
     }
-    changed.wait(guard, [this] { return produced != taken; });
+    changed.wait(guard, [this] { return produced != taken || stopRequested; });
+    if (produced == taken)
+        return -1; // closed
     const Piece &piece = pieces[taken % Pieces];
     ++taken;
     if (piece.size <= 0) {
@@ -259,16 +269,23 @@ void GzipStream::produce()
     }
 }
 
+void *GzipStream::startProducing(void *stream)
+{
+    static_cast<GzipStream *>(stream)->produce();
+    return nullptr;
+}
+
 void GzipStream::stopProducing()
 {
-    if (!producer.joinable())
+    if (!producing)
         return;
     {
         std::lock_guard<std::mutex> guard(lock);
         stopRequested = true;
     }
     changed.notify_all();
-    producer.join();
+    pthread_join(producer, nullptr);
+    producing = false;
 }
 
 ssize_t GzipStream::decode(unsigned char *out, const void **data)

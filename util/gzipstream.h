@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 
+#include <pthread.h>
 #include <sys/types.h>
 
 struct archive;
@@ -67,6 +67,7 @@ private:
     // The inflating thread and the pieces it hands over.
     ssize_t takePiece(const void **data);
     void produce();
+    static void *startProducing(void *stream);
     void stopProducing();
 
     bool fillInput();
@@ -102,7 +103,8 @@ private:
     };
     static constexpr unsigned Pieces = 3;
     Piece pieces[Pieces];
-    std::thread producer;
+    pthread_t producer;
+    bool producing = false;
     std::mutex lock;
     std::condition_variable changed;
     unsigned produced = 0; // pieces filled by the producer
