@@ -65,9 +65,17 @@ bool isPainted(xcb_connection_t *connection, xcb_window_t window)
 Timing measureOnce(const char *program, const char *sourceDir)
 {
     Timing timing;
+    // The server resets when its last client leaves and refuses connections
+    // for a moment meanwhile.
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection)) {
-        std::fprintf(stderr, "zarvo_firstpaint: cannot connect to the display\n");
+    for (int attempt = 0; xcb_connection_has_error(connection) && attempt < 50; ++attempt) {
+        xcb_disconnect(connection);
+        usleep(100000);
+        connection = xcb_connect(nullptr, nullptr);
+    }
+    if (const int error = xcb_connection_has_error(connection)) {
+        std::fprintf(stderr, "zarvo_firstpaint: cannot connect to the display \"%s\" (xcb error %d)\n",
+                     std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "", error);
         std::exit(1);
     }
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;

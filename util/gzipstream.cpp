@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +56,8 @@ GzipStream::GzipStream(const QString &path)
     , inputNext(nullptr)
     , inputAvailable(0)
     , m_totalOut(0)
+    , failed(false)
+    , readAhead(false)
 {
 }
 
@@ -76,7 +79,9 @@ bool GzipStream::open()
     // As with any file that cannot be opened, a directory is refused here
     // with the system's reason, not later as damage.
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0)
+        st.st_mode = 0;
+    if (S_ISDIR(st.st_mode)) {
         close();
         m_errorString = systemError(EISDIR);
         mode = Mode::Failed;
@@ -84,6 +89,7 @@ bool GzipStream::open()
         return false;
     }
     opened = true;
+    readAhead = S_ISREG(st.st_mode);
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     if (!input)
         input.reset(new unsigned char[InputSize]);
@@ -91,13 +97,18 @@ bool GzipStream::open()
     inputAvailable = 0;
     inputAtEnd = false;
     mode = Mode::Start;
+    decodeError.clear();
     m_totalOut = 0;
     m_errorString.clear();
+    failed = false;
+    started = false;
+    ended = false;
     return true;
 }
 
 void GzipStream::close()
 {
+    stopProducing();
     if (fd >= 0)
         ::close(fd);
     fd = -1;
@@ -105,7 +116,7 @@ void GzipStream::close()
 
 ssize_t GzipStream::fail(const QString &text)
 {
-    m_errorString = text;
+    decodeError = text;
     mode = Mode::Failed;
     return -1;
 }
@@ -142,7 +153,6 @@ void GzipStream::startMember()
 {
     if (!state) {
         state.reset(new inflate_state);
-        output.reset(new unsigned char[OutputSize]);
         isal_inflate_init(state.get());
     } else {
         isal_inflate_reset(state.get());
@@ -173,11 +183,116 @@ bool GzipStream::checkTrailingBytes()
 
 ssize_t GzipStream::read(const void **data)
 {
+    ssize_t n;
+    if (readAhead) {
+        n = takePiece(data);
+    } else {
+        if (!output)
+            output.reset(new unsigned char[OutputSize]);
+        n = decode(output.get(), data);
+    }
+    if (n > 0) {
+        m_totalOut += std::uint64_t(n);
+    } else if (n < 0 && !failed) {
+        // The decoder is done when it reports a failure, so its text can
+        // be taken over.
+        failed = true;
+        m_errorString = decodeError.isEmpty() ? systemError(EBADF) : decodeError;
+    }
+    return n;
+}
+
+ssize_t GzipStream::takePiece(const void **data)
+{
+    if (ended)
+        return endResult;
+    std::unique_lock<std::mutex> guard(lock);
+    if (!started) {
+        started = true;
+        for (Piece &piece : pieces) {
+            if (!piece.data)
+                piece.data.reset(new unsigned char[OutputSize]);
+        }
+        produced = taken = released = 0;
+        stopRequested = false;
+        producing = pthread_create(&producer, nullptr, &GzipStream::startProducing, this) == 0;
+    }
+    if (!producing) {
+        // No thread to be had: inflate here, as for a pipe.
+        guard.unlock();
+        readAhead = false;
+        output.reset(new unsigned char[OutputSize]);
+        return decode(output.get(), data);
+    }
+    // The piece handed out last time is done with.
+    if (released != taken) {
+        released = taken;
+        changed.notify_all();
+    }
+    changed.wait(guard, [this] { return produced != taken || stopRequested; });
+    if (produced == taken)
+        return -1; // closed
+    const Piece &piece = pieces[taken % Pieces];
+    ++taken;
+    if (piece.size <= 0) {
+        ended = true;
+        endResult = piece.size;
+    }
+    *data = piece.data.get();
+    return piece.size;
+}
+
+void GzipStream::produce()
+{
+    for (;;) {
+        unsigned index;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            changed.wait(guard, [this] { return stopRequested || produced - released < Pieces; });
+            if (stopRequested)
+                return;
+            index = produced % Pieces;
+        }
+        Piece &piece = pieces[index];
+        const void *data = nullptr;
+        const ssize_t n = decode(piece.data.get(), &data);
+        if (n > 0 && data != piece.data.get())
+            std::memcpy(piece.data.get(), data, std::size_t(n));
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            piece.size = n;
+            ++produced;
+        }
+        changed.notify_all();
+        if (n <= 0)
+            return;
+    }
+}
+
+void *GzipStream::startProducing(void *stream)
+{
+    static_cast<GzipStream *>(stream)->produce();
+    return nullptr;
+}
+
+void GzipStream::stopProducing()
+{
+    if (!producing)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stopRequested = true;
+    }
+    changed.notify_all();
+    pthread_join(producer, nullptr);
+    producing = false;
+}
+
+ssize_t GzipStream::decode(unsigned char *out, const void **data)
+{
     for (;;) {
         switch (mode) {
         case Mode::Failed:
-            if (m_errorString.isEmpty())
-                m_errorString = systemError(EBADF);
             return -1;
         case Mode::End:
             return 0;
@@ -204,7 +319,6 @@ ssize_t GzipStream::read(const void **data)
             *data = inputNext;
             {
                 const ssize_t n = ssize_t(inputAvailable);
-                m_totalOut += inputAvailable;
                 inputNext += inputAvailable;
                 inputAvailable = 0;
                 return n;
@@ -225,7 +339,7 @@ ssize_t GzipStream::read(const void **data)
             mode = Mode::End;
             return 0;
         case Mode::Inflate: {
-            state->next_out = output.get();
+            state->next_out = out;
             state->avail_out = uint32_t(OutputSize);
             while (state->avail_out > 0) {
                 if (state->avail_in == 0 && !inputAtEnd) {
@@ -273,8 +387,7 @@ ssize_t GzipStream::read(const void **data)
                     return -1;
                 break;
             }
-            m_totalOut += produced;
-            *data = output.get();
+            *data = out;
             return ssize_t(produced);
         }
         }

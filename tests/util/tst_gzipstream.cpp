@@ -128,6 +128,7 @@ private slots:
     void refusesDamage();
     void reportsTheSystemsReason();
     void handsOutWhatAPipeHasDelivered();
+    void closesWhileInflatingAhead();
     void feedsLibarchive();
     void finishFindsDamageBehindTheArchiveEnd();
     void damageBecomesTheArchivesError();
@@ -286,6 +287,29 @@ void TestGzipStream::handsOutWhatAPipeHasDelivered()
     QVERIFY2(!waitedInVain, "the reader waited for more input before handing out what it had");
     QCOMPARE(n, ssize_t(0));
     QVERIFY(data == text);
+}
+
+// A cancelled extraction closes the stream while it is inflating ahead; it
+// must stop, and the file must read from the start when opened again.
+void TestGzipStream::closesWhileInflatingAhead()
+{
+    const QByteArray text = sample(6 * 1024 * 1024, false, 9);
+    const QString path = write(gzipMember(text));
+    GzipStream stream(path);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        QVERIFY(stream.open());
+        const void *piece;
+        QVERIFY(stream.read(&piece) > 0);
+        stream.close();
+    }
+    QVERIFY(stream.open());
+    QByteArray data;
+    const void *piece;
+    ssize_t n;
+    while ((n = stream.read(&piece)) > 0)
+        data.append(static_cast<const char *>(piece), int(n));
+    QCOMPARE(n, ssize_t(0));
+    QVERIFY2(data == text, "reading again after a close gave other data");
 }
 
 void TestGzipStream::feedsLibarchive()
