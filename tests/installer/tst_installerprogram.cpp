@@ -137,7 +137,8 @@ bool TestInstallerProgram::answerBox(qint64 pid, const QString &title, QProcess 
                            QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
                            QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
                            QLatin1Char('^') + title + QLatin1Char('$')});
-    if (!search.waitForFinished(20000)) {
+    // A hang detector, generous for a loaded machine and the sanitizer build.
+    if (!search.waitForFinished(90000)) {
         search.kill();
         search.waitForFinished(5000);
         *why = QStringLiteral("no window \"%1\" appeared").arg(title);

@@ -65,12 +65,13 @@ bool TestIconMode::runProgram(const FakeInstallation &inst, const QString &workD
     // A key may arrive before the box is ready for it: press again while the
     // box stays open.
     QHash<QString, QDeadlineTimer> answered;
-    QDeadlineTimer deadline(30000);
+    // A hang detector, generous for a loaded machine and the sanitizer build.
+    QDeadlineTimer deadline(120000);
     while (!program.waitForFinished(100)) {
         if (deadline.hasExpired()) {
             program.kill();
             program.waitForFinished(5000);
-            *why = QStringLiteral("still running after 30 s; boxes so far: ")
+            *why = QStringLiteral("still running after 120 s; boxes so far: ")
                     + boxes->join(QStringLiteral(", "));
             return false;
         }
