@@ -19,18 +19,22 @@ bool holdsInstallationFiles(const QString &dir)
 
 } // namespace
 
-QString findInstallationSource()
+QStringList searchDirectories(const QString &applicationDir)
 {
-    // The program's own place first, so that a program in bin/ or libexec/
-    // of an unpacked tree, or beside the archive, finds its own files.
-    const QString applicationDir = QCoreApplication::applicationDirPath();
     const QString workingDir = QDir::currentPath();
-    const QString candidates[] = {
+    return {
         applicationDir,
         QFileInfo(applicationDir).path(),
         workingDir,
         QFileInfo(workingDir).path(),
     };
+}
+
+QString findInstallationSource()
+{
+    // The program's own place first, so that a program in bin/ or libexec/
+    // of an unpacked tree, or beside the archive, finds its own files.
+    const QStringList candidates = searchDirectories(QCoreApplication::applicationDirPath());
     for (const QString &candidate : candidates) {
         if (holdsInstallationFiles(candidate))
             return candidate;

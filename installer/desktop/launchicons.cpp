@@ -3,6 +3,7 @@
 #include "installer/desktop/desktopentry.h"
 #include "installer/engine/installer.h"
 #include "installer/engine/userprompt.h"
+#include "installer/installationsource.h"
 #include "installer/productidentity.h"
 
 #include <QCoreApplication>
@@ -53,13 +54,8 @@ void setXdgInstallMode(int installMode)
 
 bool isBuildTree(const QString &applicationDir)
 {
-    const QString currentDir = QDir::currentPath();
-    const QString candidates[] = {
-        applicationDir,
-        QFileInfo(applicationDir).path(),
-        currentDir,
-        QFileInfo(currentDir).path(),
-    };
+    // The same places, in the same order, as the installation-source search.
+    const QStringList candidates = searchDirectories(applicationDir);
     for (const QString &candidate : candidates) {
         if (QFileInfo::exists(candidate + QLatin1String("/Makefile")))
             return true;
