@@ -146,10 +146,14 @@ bool TestInstallerProgram::answerBox(qint64 pid, const QString &title, QProcess 
     }
     const QString window =
         QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0);
-    // A key may arrive before the box takes the focus; press again until it closes.
+    // A key may arrive before the box is ready for it; press again until it
+    // closes. The box closes on the key press and xdotool can then fail to
+    // release the key; the server's auto-repeat of a key left held down would
+    // close every later box on this display at once, so release it explicitly.
     for (int attempt = 0; attempt < 10; ++attempt) {
-        QProcess::execute(xdotool, {QStringLiteral("windowfocus"), window});
-        QProcess::execute(xdotool, {QStringLiteral("key"), QStringLiteral("Return")});
+        QProcess::execute(xdotool, {QStringLiteral("key"), QStringLiteral("--window"), window,
+                                    QStringLiteral("Return")});
+        QProcess::execute(xdotool, {QStringLiteral("keyup"), QStringLiteral("Return")});
         if (installer->waitForFinished(1000))
             return true;
     }
