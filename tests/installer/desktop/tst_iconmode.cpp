@@ -89,6 +89,9 @@ bool TestIconMode::runProgram(const FakeInstallation &inst, const QString &workD
             // same display may be using, stays where it is.
             xdotool({ QStringLiteral("key"), QStringLiteral("--window"), window,
                       QStringLiteral("Return") });
+            // The box closes on the press; a key left held down would
+            // auto-repeat into every later box on this display.
+            xdotool({ QStringLiteral("keyup"), QStringLiteral("Return") });
         }
     }
     if (program.exitStatus() != QProcess::NormalExit || program.exitCode() != 0) {
