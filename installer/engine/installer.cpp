@@ -47,6 +47,8 @@ Installer::~Installer()
 void Installer::install(const QString &source, const QString &destination)
 {
     thread.reset();
+    m_missingLibraries.clear();
+    m_missingVersions.clear();
 
     if (QFileInfo::exists(destination)
         && !prompt().askYesNo(parent(), tr("Destination Exists"),
@@ -65,14 +67,17 @@ void Installer::install(const QString &source, const QString &destination)
             Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::cancelled, this, &Installer::cancelled,
             Qt::QueuedConnection);
+    connect(thread.get(), &InstallThread::missingLibrariesFound, this, &Installer::keepFindings,
+            Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::installerFinished, this, &Installer::finished,
             Qt::QueuedConnection);
     thread->start(QThread::InheritPriority);
 }
 
-QStringList Installer::missingLibraries() const
+void Installer::keepFindings(const QStringList &libraries, const QVector<MissingVersion> &versions)
 {
-    return thread ? thread->missingLibraries() : QStringList();
+    m_missingLibraries = libraries;
+    m_missingVersions = versions;
 }
 
 void Installer::cancel()

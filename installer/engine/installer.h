@@ -1,9 +1,12 @@
 #ifndef ZARVO_ENGINE_INSTALLER_H
 #define ZARVO_ENGINE_INSTALLER_H
 
+#include "util/dependencyscan.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 
@@ -25,7 +28,10 @@ public:
     ~Installer() override;
 
     void install(const QString &source, const QString &destination);
-    QStringList missingLibraries() const;
+    // What the last installation's scan found; they arrive with finished,
+    // also when the thread was cancelled or destroyed after its scan.
+    QStringList missingLibraries() const { return m_missingLibraries; }
+    QVector<MissingVersion> missingVersions() const { return m_missingVersions; }
 
     // 0 system-wide, anything else per-user (the default).
     int installMode() const { return m_installMode; }
@@ -47,9 +53,13 @@ public slots:
     void cancel();
 
 private:
+    void keepFindings(const QStringList &libraries, const QVector<MissingVersion> &versions);
+
     std::unique_ptr<InstallThread> thread;
     int m_installMode;
     QString m_destination;
+    QStringList m_missingLibraries;
+    QVector<MissingVersion> m_missingVersions;
     UserPrompt *m_prompt;
 };
 

@@ -59,6 +59,9 @@ void TestInstallThread::init()
     QVERIFY(m_temp->isValid());
     m_source = m_temp->filePath(QStringLiteral("source"));
     m_destination = m_temp->filePath(QStringLiteral("destination"));
+    // What a hostile payload aims at, beside the destination.
+    QVERIFY(QDir().mkpath(m_temp->filePath(QStringLiteral("outside"))));
+    QVERIFY(writeFile(m_temp->filePath(QStringLiteral("outside/victim")), "precious"));
     // No real ldd is wanted here; this one finds nothing missing.
     const QString tools = m_temp->filePath(QStringLiteral("tools"));
     QVERIFY(QDir().mkpath(tools));
@@ -117,6 +120,20 @@ void TestInstallThread::protocol_data()
     QTest::newRow("damaged archive") << "damaged archive" << QStringList{"examine", "create", "count"}
                                      << QStringList{"Error reading \"@S/zarvo.tgz\": "}
                                      << QStringList() << false << QStringList();
+    QTest::newRow("failed re-install leaves no earlier marker")
+        << "damaged archive over an installation" << QStringList{"examine", "create", "count"}
+        << QStringList{"Error reading \"@S/zarvo.tgz\": "} << QStringList() << false
+        << QStringList();
+    // The payload's own ".installed" must not lead the marker elsewhere.
+    QTest::newRow("marker that links to a file outside")
+        << "marker link" << allSteps << QStringList() << QStringList{"50", "100"} << true
+        << QStringList{".installed", "bin/pesk"};
+    QTest::newRow("marker that links to nothing yet, outside")
+        << "dangling marker link" << allSteps << QStringList() << QStringList{"50", "100"} << true
+        << QStringList{".installed", "bin/pesk"};
+    QTest::newRow("marker that is a pipe, from before")
+        << "marker pipe" << allSteps << QStringList() << QStringList{"50", "100"} << true
+        << QStringList{".installed", "bin/pesk", "lib/libz.so"};
 }
 
 void TestInstallThread::protocol()
@@ -137,7 +154,14 @@ void TestInstallThread::protocol()
         QVERIFY(TestArchive().file("bin/pesk", "#!/bin/sh\n", 0755).directory("lib").write(archive));
     if (layout == QLatin1String("empty archive"))
         QVERIFY(TestArchive().write(archive));
-    if (layout == QLatin1String("damaged archive")) {
+    const QByteArray outside = QFile::encodeName(m_temp->filePath(QStringLiteral("outside")));
+    if (layout == QLatin1String("marker link"))
+        QVERIFY(TestArchive().file("bin/pesk", "x").symlink(".installed", outside + "/victim")
+                    .write(archive));
+    if (layout == QLatin1String("dangling marker link"))
+        QVERIFY(TestArchive().file("bin/pesk", "x").symlink(".installed", outside + "/new")
+                    .write(archive));
+    if (layout.startsWith(QLatin1String("damaged archive"))) {
         // The second header's checksum no longer matches.
         QByteArray tar = TestArchive().file("a", "1").file("b", "2").file("c", "3").tar();
         tar[2 * 512 + 148] = '9';
@@ -146,7 +170,8 @@ void TestInstallThread::protocol()
     if (layout == QLatin1String("tree") || layout == QLatin1String("both")
         || layout == QLatin1String("existing destination") || layout == QLatin1String("blocked file")
         || layout == QLatin1String("destination file")
-        || layout == QLatin1String("destination inside source")) {
+        || layout == QLatin1String("destination inside source")
+        || layout == QLatin1String("marker pipe")) {
         QVERIFY(QDir().mkpath(m_source + QStringLiteral("/bin")));
         QVERIFY(QDir().mkpath(m_source + QStringLiteral("/lib")));
         QVERIFY(writeFile(m_source + QStringLiteral("/bin/pesk"), "#!/bin/sh\n"));
@@ -166,6 +191,14 @@ void TestInstallThread::protocol()
         QVERIFY(writeFile(m_destination + QStringLiteral("/bin/pesk"), "earlier"));
         QVERIFY(writeFile(m_destination + QStringLiteral("/lib/libz.so"), "earlier"));
         QVERIFY(writeFile(m_destination + QStringLiteral("/.installed"), QByteArray()));
+    }
+    if (layout == QLatin1String("damaged archive over an installation")) {
+        QVERIFY(QDir().mkpath(m_destination));
+        QVERIFY(writeFile(m_destination + QStringLiteral("/.installed"), QByteArray()));
+    }
+    if (layout == QLatin1String("marker pipe")) {
+        QVERIFY(QDir().mkpath(m_destination));
+        QVERIFY(makeFifo(m_destination + QStringLiteral("/.installed")));
     }
     if (layout == QLatin1String("blocked file")) {
         QVERIFY(QDir().mkpath(m_destination));
@@ -219,8 +252,13 @@ void TestInstallThread::protocol()
     if (layout == QLatin1String("destination file"))
         found.clear();
     QCOMPARE(found, installed);
+    const QFileInfo marker(m_destination + QStringLiteral("/.installed"));
     if (finished)
-        QCOMPARE(QFileInfo(m_destination + QStringLiteral("/.installed")).size(), qint64(0));
+        QVERIFY(marker.isFile() && !marker.isSymLink() && marker.size() == 0);
+    QFile victim(QFile::decodeName(outside + "/victim"));
+    QVERIFY(victim.open(QIODevice::ReadOnly));
+    QCOMPARE(victim.readAll(), QByteArray("precious"));
+    QVERIFY(!QFileInfo::exists(QFile::decodeName(outside + "/new")));
 }
 
 void TestInstallThread::gathersMissingLibrariesOfBothPrograms()
