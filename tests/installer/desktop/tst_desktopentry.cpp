@@ -4,8 +4,11 @@
 #include "tests/installer/desktop/recordingprompt.h"
 #include "tests/support/testenvironment.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 class TestDesktopEntry : public QObject
 {
@@ -14,6 +17,7 @@ class TestDesktopEntry : public QObject
 private slots:
     void rewrite_data();
     void rewrite();
+    void file_data();
     void file();
 };
 
@@ -61,6 +65,13 @@ void TestDesktopEntry::rewrite_data()
             << "Exec=x" << "/o/`x`%/z" << "Exec=\"/o/\\\\`x\\\\`%%/z\" -gui";
     QTest::newRow("tilde, hash, star, question mark, angle brackets, bar")
             << "Exec=x" << "/o/~#*?<>|/z" << "Exec=\"/o/~#*?<>|/z\" -gui";
+    // Keys count only at the start of a line.
+    QTest::newRow("destination holding Name= and Exec=")
+            << "TryExec=x\nExec=x\nName=Z" << "/o/Name=a/Exec=b/z"
+            << "TryExec=/o/Name=a/Exec=b/z\nExec=/o/Name=a/Exec=b/z -gui\nName=Z 25.1.3";
+    QTest::newRow("keys inside other values and keys")
+            << "Comment=Exec=old Name=old\nX-GNOME-FullName=Z\n" << p
+            << "Comment=Exec=old Name=old\nX-GNOME-FullName=Z\n";
 }
 
 void TestDesktopEntry::rewrite()
@@ -75,44 +86,93 @@ void TestDesktopEntry::rewrite()
     QCOMPARE(rewrittenDesktopEntry(once, program, QStringLiteral("25.1.3")), once);
 }
 
+void TestDesktopEntry::file_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("missing entry")
+            << "missing" << "Installation Error: Could not open \"@E\" for reading.";
+    QTest::newRow("entry of another user, rewritten as root") << "owned by nobody" << QString();
+    QTest::newRow("entry linked to another file of the installation, with its own mode")
+            << "link inside" << QString();
+    // The payload's links must not make the rewrite write elsewhere.
+    QTest::newRow("entry linked to a file outside")
+            << "link outside"
+            << "Installation Error: \"@E\" leads to \"@T/shared.desktop\", outside the "
+               "installation directory \"@D\"; it was left unchanged.";
+    QTest::newRow("icons directory linked to a directory outside")
+            << "icons outside"
+            << "Installation Error: \"@E\" leads to \"@T/icons/corvane-zarvo.desktop\", outside "
+               "the installation directory \"@D\"; it was left unchanged.";
+}
+
 void TestDesktopEntry::file()
 {
+    QFETCH(QString, layout);
+    QFETCH(QString, shown);
+
     FakeInstallation inst;
+    if (layout == QLatin1String("owned by nobody") && ::geteuid() != 0)
+        QSKIP("only root can give the entry to another user");
     RecordingPrompt prompt;
     QObject window;
     Installer installer(&window, &prompt);
-    const auto rewrite = [&] {
-        rewriteDesktopEntry(installer, inst.dir(), QStringLiteral("corvane-zarvo.desktop"),
-                            QStringLiteral("corvane-zarvo"));
-    };
-
-    rewrite();
-    QCOMPARE(prompt.shown(), QStringLiteral("Installation Error: Could not open \"%1\" for reading.")
-                                     .arg(inst.entryPath()));
-    QCOMPARE(prompt.boxes[0].owner, &window);
-    QCOMPARE(prompt.boxes[0].severity, UserPrompt::Critical);
-    QVERIFY(!QFileInfo::exists(inst.entryPath()));
-
-    // Kept elsewhere and linked into the installation, with its own mode.
-    prompt.boxes.clear();
-    QVERIFY(inst.addIcons());
-    const QString target = inst.tmpPath() + QStringLiteral("/shared.desktop");
-    QVERIFY(QFile::rename(inst.entryPath(), target));
-    QVERIFY(QFile::link(target, inst.entryPath()));
+    if (layout != QLatin1String("missing"))
+        QVERIFY(inst.addIcons());
+    const QString outside = inst.tmpPath() + QStringLiteral("/shared.desktop");
+    QString target = inst.entryPath();
+    if (layout == QLatin1String("link inside") || layout == QLatin1String("link outside")) {
+        target = layout == QLatin1String("link outside")
+                ? outside : inst.dir() + QStringLiteral("/share/corvane-zarvo.desktop");
+        QVERIFY(QDir().mkpath(QFileInfo(target).path()));
+        QVERIFY(QFile::rename(inst.entryPath(), target));
+        QVERIFY(QFile::link(target, inst.entryPath()));
+    }
+    if (layout == QLatin1String("icons outside")) {
+        target = inst.tmpPath() + QStringLiteral("/icons/corvane-zarvo.desktop");
+        QVERIFY(QFile::rename(inst.dir() + QStringLiteral("/icons"), inst.tmpPath() + "/icons"));
+        QVERIFY(QFile::link(inst.tmpPath() + QStringLiteral("/icons"),
+                            inst.dir() + QStringLiteral("/icons")));
+    }
     const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
             | QFile::WriteUser | QFile::ReadGroup;
-    QVERIFY(QFile::setPermissions(target, mode));
-    rewrite();
-    QVERIFY2(prompt.boxes.isEmpty(), qPrintable(prompt.shown()));
+    if (layout != QLatin1String("missing"))
+        QVERIFY(QFile::setPermissions(target, mode));
+    if (layout == QLatin1String("owned by nobody"))
+        QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+
+    const DesktopSteps steps = rewriteDesktopEntry(installer, inst.dir(),
+                                                   QStringLiteral("corvane-zarvo.desktop"),
+                                                   QStringLiteral("corvane-zarvo"));
+
+    QCOMPARE(prompt.shown(), shown.replace(QLatin1String("@E"), inst.entryPath())
+                                     .replace(QLatin1String("@D"), inst.dir())
+                                     .replace(QLatin1String("@T"), inst.tmpPath()));
+    QCOMPARE(steps.size(), 1);
+    QCOMPARE(steps[0].succeeded, shown.isEmpty());
+    QCOMPARE(steps[0].problem.isEmpty(), shown.isEmpty());
+    if (layout == QLatin1String("missing")) {
+        QCOMPARE(prompt.boxes[0].owner, &window);
+        QVERIFY(!QFileInfo::exists(inst.entryPath()));
+        return;
+    }
     const QByteArray path = QFile::encodeName(inst.dir()) + "/bin/corvane-zarvo";
-    const QByteArray expected = FakeInstallation::shippedEntry()
-                                        .replace("Zarvo\n", "Zarvo 25.1.3\n")
-                                        .replace("Tools\n", "Tools 25.1.3\n")
-                                        .replace("TryExec=pesk", "TryExec=" + path)
-                                        .replace("\nExec=pesk %F", "\nExec=" + path + " -gui");
-    QCOMPARE(inst.entry(), expected);
-    QVERIFY(QFileInfo(inst.entryPath()).isSymLink());
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll() == FakeInstallation::shippedEntry(), !shown.isEmpty());
+    if (shown.isEmpty()) {
+        QCOMPARE(inst.entry(), FakeInstallation::shippedEntry()
+                                       .replace("Zarvo\n", "Zarvo 25.1.3\n")
+                                       .replace("Tools\n", "Tools 25.1.3\n")
+                                       .replace("TryExec=pesk", "TryExec=" + path)
+                                       .replace("\nExec=pesk %F", "\nExec=" + path + " -gui"));
+    }
+    // Replaced where it lies: links stay links, mode and owner stay.
+    QCOMPARE(QFileInfo(inst.entryPath()).isSymLink(), layout.startsWith(QLatin1String("link")));
     QCOMPARE(QFileInfo(target).permissions(), mode);
+    if (layout == QLatin1String("owned by nobody"))
+        QVERIFY(QFileInfo(target).ownerId() == 65534 && QFileInfo(target).groupId() == 65534);
 }
 
 ZARVO_TEST_MAIN_CORE(TestDesktopEntry)

@@ -112,7 +112,7 @@ void TestPostInstallSequence::sequence()
                                box.title, box.text);
     };
 
-    runPostInstallSequence(installer, inst.dir(), libraries, inst.dir(),
+    runPostInstallSequence(installer, inst.dir(), libraries, {}, inst.dir(),
                            [&](const QString &status) {
                                takeRuns();
                                actual << QStringLiteral("status ") + status;
@@ -141,9 +141,12 @@ void TestPostInstallSequence::afterInstallation()
                                          "<mime-info/>\n"));
     QVERIFY(source.writeTool(source.dir() + QStringLiteral("/post-install.sh"), "exit 0"));
     QVERIFY(source.addPathTool(QStringLiteral("xdg-mime")));
+    // The debugger needs a newer C library than the machine's.
     QVERIFY(TestEnvironment::writeScript(source.binDir() + QStringLiteral("/ldd"),
                                          "#!/bin/sh\ncase \"$1\" in *zarvo.bin)"
-                                         " printf '\\tlibmissing.so.7 => not found\\n';; esac\n"));
+                                         " printf '\\tlibmissing.so.7 => not found\\n';;\n"
+                                         "*gdb) echo \"$1: /lib/libc.so.6: version \\`GLIBC_2.99'"
+                                         " not found (required by $1)\";; esac\n"));
     const PathPrepend path(source.binDir());
     const QString destination = source.tmpPath() + QStringLiteral("/dest");
 
@@ -158,9 +161,12 @@ void TestPostInstallSequence::afterInstallation()
     runPostInstallSequence(installer, destination,
                            [&](const QString &status) { statuses << status; });
 
-    QCOMPARE(prompt.shown(), QStringLiteral("Missing Dependancies: The shared library "
-                                            "libmissing.so.7 is not installed.\nCorvane Zarvo "
-                                            "may not run correctly without this library."));
+    QCOMPARE(prompt.shown(),
+             QStringLiteral("Missing Dependancies: The shared libraries libmissing.so.7, libc.so.6 "
+                            "are not installed.\nCorvane Zarvo may not run correctly without "
+                            "these libraries.\nNot installed: version GLIBC_2.99 of libc.so.6 "
+                            "(required by %1/libexec/gdb).")
+                     .arg(destination));
     QCOMPARE(statuses.size(), 4);
     const QStringList runs = source.runs();
     QCOMPARE(runs.size(), 7);
