@@ -47,6 +47,10 @@ QString CommandLine::usage() const
               "                    it starts with a dash\n"
               "\n"
               "Without an install directory, the default is offered on a terminal\n"
-              "and used as it is otherwise.")
+              "and used as it is otherwise.\n"
+              "\n"
+              "Exit status: 0 installed, 1 error or refusal, 2 bad command line,\n"
+              "3 installed, but the desktop integration or the post-install script\n"
+              "reported a problem, 130 cancelled.")
         .arg(m_program, QLatin1String(productIdentity.productName));
 }

@@ -16,12 +16,15 @@ enum TextInstallStatus {
     InstallSucceeded = 0,
     InstallFailed = 1,
     InstallUsageError = 2,
+    // The files are installed, but the desktop integration or the
+    // post-install script reported a problem.
+    InstallIncomplete = 3,
     InstallInterrupted = 130,
 };
 
 // One installation driven from the terminal: starts the engine, shows its
 // progress and errors, cancels it on SIGINT or SIGTERM, runs the after-work
-// when it has finished, and gives the exit status.
+// when it has finished without an error, and gives the exit status.
 class TextInstallation : public QObject
 {
     Q_OBJECT
@@ -61,7 +64,6 @@ private:
     bool m_hadError = false;
     bool m_cancelRequested = false;
     bool m_concluded = false;
-    bool m_workerStopped = false;
     int m_status = InstallFailed;
 };
 

@@ -356,12 +356,13 @@ void TestTextInstallInstall::afterWork_data()
 {
     QTest::addColumn<bool>("desktopSession");
     QTest::addColumn<bool>("allUsers");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("expectedLog");
 
-    QTest::newRow("no desktop session")
-        << false << false
-        << QStringList{QStringLiteral("xdg-mime install %1/lumo-mime.xml [unset]"),
-                       QStringLiteral("post-install in ")};
+    const QStringList noSession{QStringLiteral("xdg-mime install %1/lumo-mime.xml [unset]"),
+                                QStringLiteral("post-install in ")};
+    QTest::newRow("no desktop session") << false << false << QString() << 0 << noSession;
     const auto session = [](const char *mode) {
         const QString tail = QStringLiteral(" [%1]").arg(QLatin1String(mode));
         return QStringList{
@@ -371,14 +372,24 @@ void TestTextInstallInstall::afterWork_data()
             QStringLiteral("xdg-mime install %1/lumo-mime.xml") + tail,
             QStringLiteral("post-install in ")};
     };
-    QTest::newRow("KDE session, per user") << true << false << session("user");
-    QTest::newRow("KDE session, --all-users as root") << true << true << session("system");
+    QTest::newRow("KDE session, per user") << true << false << QString() << 0 << session("user");
+    QTest::newRow("KDE session, --all-users as root")
+        << true << true << QString() << 0 << session("system");
+    // Installed, but not cleanly: a script must be able to tell.
+    QTest::newRow("menu tool fails: status 3")
+        << true << false << "libexec/xdg-desktop-menu" << 3 << session("user");
+    QTest::newRow("post-install script fails: status 3")
+        << false << false << "post-install.sh" << 3 << noSession;
+    QTest::newRow("a file of the installation failed: no after-work")
+        << true << false << "copy" << 1 << QStringList();
 }
 
 void TestTextInstallInstall::afterWork()
 {
     QFETCH(bool, desktopSession);
     QFETCH(bool, allUsers);
+    QFETCH(QString, damage);
+    QFETCH(int, status);
     QFETCH(QStringList, expectedLog);
     if (allUsers && ::getuid() != 0)
         QSKIP("--all-users needs root");
@@ -392,6 +403,17 @@ void TestTextInstallInstall::afterWork()
     QVERIFY2(Fixture::writeFakeTools(tools, &why), qPrintable(why));
     const QString log = work.filePath(QStringLiteral("log"));
     const QString destination = work.filePath(QStringLiteral("zarvo"));
+    QStringList options;
+    if (allUsers)
+        options << QStringLiteral("--all-users");
+    if (damage == QLatin1String("copy")) {
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/doc/RELEASE-NOTES/kept.txt"), "x"));
+        options << QStringLiteral("--yes");
+    } else if (!damage.isEmpty()) {
+        // It logs its run as the others do, then fails.
+        const QString path = tree + QLatin1Char('/') + damage;
+        QVERIFY(Fixture::writeFile(path, Fixture::readFile(path) + "exit 5\n", true));
+    }
 
     QProcessEnvironment environment = Fixture::environment();
     environment.insert(QStringLiteral("PATH"),
@@ -400,23 +422,31 @@ void TestTextInstallInstall::afterWork()
     if (desktopSession)
         environment.insert(QStringLiteral("KDE_FULL_SESSION"), QStringLiteral("true"));
 
-    ProgramRun run(ProgramRun::Pipes, tree,
-                   installArguments(destination, allUsers ? QStringList{QStringLiteral("--all-users")}
-                                                          : QStringList()),
-                   environment);
+    ProgramRun run(ProgramRun::Pipes, tree, installArguments(destination, options), environment);
     QVERIFY(run.start());
     run.closeInput();
     QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");
     // Missing libraries are a warning: the installation still counts as finished.
-    QCOMPARE(run.exitStatus(), 0);
+    QCOMPARE(run.exitStatus(), status);
     const QByteArray warning =
         "The shared libraries libmissing-zarvo.bin.so.1, libmissing-gdb.so.1 are not installed.\n"
         "Corvane Zarvo may not run correctly without these libraries.";
-    QVERIFY2(run.errorOutput().contains(warning), run.errorOutput().constData());
+    const bool afterWork = damage != QLatin1String("copy");
+    QCOMPARE(run.errorOutput().contains(warning), afterWork);
     QVERIFY2(!run.output().contains("libmissing"), "the warning went to standard output");
     for (const char *step : {"Adding icons to desktop menu", "Creating file association",
                              "Cleaning up files from previous installation(s)", "Finished"})
-        QVERIFY2(run.output().contains(step), step);
+        QVERIFY2(run.output().contains(step) == afterWork, step);
+    const QByteArray problem = damage.startsWith(QLatin1String("libexec"))
+        ? "Installation Error: xdg-desktop-menu exited with status 5.\n"
+        : "The post-install script \"" + QFile::encodeName(destination)
+              + "/post-install.sh\" exited with status 5.\n";
+    if (status == 3) {
+        QVERIFY2(run.errorOutput().contains(problem), run.errorOutput().constData());
+        QVERIFY2(run.errorOutput().endsWith("Not every step after the installation succeeded; see "
+                                            "the messages above.\n"),
+                 run.errorOutput().constData());
+    }
 
     const QString logged = QString::fromUtf8(Fixture::readFile(log));
     int at = 0;
@@ -426,9 +456,9 @@ void TestTextInstallInstall::afterWork()
         QVERIFY2(found >= 0, qPrintable(QStringLiteral("%1 not in order in:\n%2").arg(line, logged)));
         at = found + line.size();
     }
-    QCOMPARE(logged.contains(QLatin1String("xdg-desktop-menu")), desktopSession);
-    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")));
-    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/post-install.sh")));
+    QCOMPARE(logged.contains(QLatin1String("xdg-desktop-menu")), desktopSession && afterWork);
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")), !afterWork);
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/post-install.sh")), !afterWork);
 }
 
 void TestTextInstallInstall::linksNoGraphicsLibraries()
