@@ -2,8 +2,14 @@
 // over its length and with one byte changed at 200 places. Every run must end
 // in exactly one terminal report, every error must be one of the engine's
 // messages, and a run that reports success must have installed the very
-// files of the archive.
+// files of the archive. Then payloads that aim the marker and the desktop
+// integration at files outside the destination: a whole installation, the
+// after-work included, must leave everything outside as it was.
 
+#include "installer/desktop/fileassociation.h"
+#include "installer/desktop/launchicons.h"
+#include "installer/desktop/postinstallscript.h"
+#include "installer/engine/installer.h"
 #include "tests/reliability/reliabilitysupport.h"
 #include "tests/support/testenvironment.h"
 #include "util/tar.h"
@@ -14,6 +20,8 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Reliability;
 
@@ -25,6 +33,8 @@ private slots:
     void initTestCase();
     void sweep_data();
     void sweep();
+    void hostilePayload_data();
+    void hostilePayload();
 
 private:
     bool checksGzipIntegrity();
@@ -160,6 +170,119 @@ void tst_ArchiveFaults::sweep()
     qInfo("%s: 200 runs, %d errors (%d before anything was written), %d intact installations, "
           "%d damaged installations reported as success",
           QTest::currentDataTag(), errors, refusedBeforeWriting, intact, damaged);
+}
+
+void tst_ArchiveFaults::hostilePayload_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<QString>("shown");
+
+    const QString leads = QStringLiteral(
+        "Installation Error: \"@D/icons/corvane-zarvo.desktop\" leads to \"@O/%1\", outside the "
+        "installation directory \"@D\"; it was left unchanged.");
+    QTest::newRow("marker linked to a file outside") << "marker" << QString();
+    QTest::newRow("marker linked to a new name outside") << "dangling marker" << QString();
+    QTest::newRow("earlier marker linked outside, unpacked tree")
+        << "earlier marker" << QString();
+    QTest::newRow("desktop entry linked to a file outside")
+        << "entry" << leads.arg(QStringLiteral("entry.desktop"));
+    QTest::newRow("icons directory linked to a directory outside")
+        << "icons" << leads.arg(QStringLiteral("icons/corvane-zarvo.desktop"));
+    QTest::newRow("package and script linked to files outside") << "hand-overs" << QString();
+}
+
+void tst_ArchiveFaults::hostilePayload()
+{
+    QFETCH(QString, layout);
+    QFETCH(QString, shown);
+
+    QTemporaryDir run(work.filePath(QStringLiteral("hostile-XXXXXX")));
+    QVERIFY(run.isValid());
+    const QByteArray root = QFile::encodeName(run.path());
+    const QByteArray outside = root + "/outside", source = root + "/source";
+    const QByteArray destination = root + "/zarvo";
+    const QByteArray entry = "[Desktop Entry]\nName=Theirs\nExec=theirs\n";
+    const QByteArray script = "#!/bin/sh\nexit 0\n";
+    Tree aimedAt{{Entry::File, "victim", "precious", 0644},
+                 {Entry::File, "entry.desktop", entry, 0644},
+                 {Entry::File, "mime.xml", "<mime-info/>\n", 0644},
+                 {Entry::File, "tool", script, 0755},
+                 {Entry::Directory, "icons", QByteArray(), 0755},
+                 {Entry::File, "icons/corvane-zarvo.desktop", entry, 0644}};
+    Tree payload{{Entry::Directory, "bin", QByteArray(), 0755},
+                 {Entry::File, "bin/pesk", script, 0755},
+                 {Entry::Directory, "libexec", QByteArray(), 0755},
+                 {Entry::File, "libexec/xdg-icon-resource", script, 0755},
+                 {Entry::File, "libexec/xdg-desktop-menu", script, 0755}};
+    if (layout == QLatin1String("icons"))
+        payload << Entry{Entry::Symlink, "icons", outside + "/icons", 0777};
+    else
+        payload << Entry{Entry::Directory, "icons", QByteArray(), 0755};
+    for (const QByteArray size : {"16", "24", "32", "48"}) {
+        const QByteArray icon = "icons/" + size + 'x' + size;
+        aimedAt << Entry{Entry::Directory, icon, QByteArray(), 0755}
+                << Entry{Entry::File, icon + "/corvane-zarvo.png", "png", 0644};
+        if (layout != QLatin1String("icons"))
+            payload << Entry{Entry::Directory, icon, QByteArray(), 0755}
+                    << Entry{Entry::File, icon + "/corvane-zarvo.png", "png", 0644};
+    }
+    if (layout == QLatin1String("entry"))
+        payload << Entry{Entry::Symlink, "icons/corvane-zarvo.desktop", outside + "/entry.desktop", 0777};
+    else if (layout != QLatin1String("icons"))
+        payload << Entry{Entry::File, "icons/corvane-zarvo.desktop", entry, 0644};
+    if (layout == QLatin1String("marker") || layout == QLatin1String("dangling marker"))
+        payload << Entry{Entry::Symlink, ".installed",
+                         outside + (layout == QLatin1String("marker") ? "/victim" : "/new"), 0777};
+    if (layout == QLatin1String("hand-overs")) {
+        payload << Entry{Entry::Symlink, "lumo-mime.xml", outside + "/mime.xml", 0777}
+                << Entry{Entry::Symlink, "post-install.sh", outside + "/tool", 0777};
+    }
+    QVERIFY(::mkdir(outside.constData(), 0755) == 0 && ::mkdir(source.constData(), 0755) == 0);
+    QVERIFY(writeTree(aimedAt, outside));
+    QString why;
+    if (layout == QLatin1String("earlier marker")) {
+        QVERIFY(writeTree(payload, source));
+        QVERIFY(::mkdir(destination.constData(), 0755) == 0);
+        QVERIFY(::symlink(outside + "/victim", destination + "/.installed") == 0);
+    } else {
+        QVERIFY2(writeArchive(payload, source + "/zarvo.tgz", &why), qPrintable(why));
+    }
+    const QMap<QByteArray, QByteArray> before = listTree(outside);
+
+    ScriptedPrompt prompt;
+    Reports reports;
+    QVERIFY(runInstallation(QFile::decodeName(source), QFile::decodeName(destination), &prompt,
+                            &reports));
+    QVERIFY2(reports.finished == 1 && reports.errors.isEmpty(), qPrintable(reports.summary()));
+    // The after-work as a front end runs it, in a desktop session, from a
+    // place that is no build tree; xdg-mime is a fake that does nothing.
+    const QString tools = run.filePath(QStringLiteral("tools"));
+    QVERIFY(QDir().mkpath(tools));
+    QVERIFY(TestEnvironment::writeScript(tools + QStringLiteral("/xdg-mime"), script));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(tools) + ':' + path);
+    qputenv("KDE_FULL_SESSION", "true");
+    const QString working = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(tools));
+    Installer installer(nullptr, &prompt);
+    const QString installed = QFile::decodeName(destination);
+    installLaunchIcons(installer, installed, tools);
+    installFileAssociation(installed);
+    runPostInstallScript(installed);
+    QDir::setCurrent(working);
+    qputenv("PATH", path);
+    qunsetenv("KDE_FULL_SESSION");
+
+    QCOMPARE(listTree(outside), before);
+    QCOMPARE(QDir(run.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList({"outside", "source", "tools", "zarvo"}));
+    const QFileInfo marker(installed + QStringLiteral("/.installed"));
+    QVERIFY(marker.isFile() && !marker.isSymLink());
+    QCOMPARE(prompt.messages.join(QLatin1Char('\n')),
+             shown.replace(QLatin1String("@D"), installed)
+                 .replace(QLatin1String("@O"), QFile::decodeName(outside)));
+    QVERIFY(!QFileInfo::exists(installed + QStringLiteral("/lumo-mime.xml")));
+    QVERIFY(!QFileInfo::exists(installed + QStringLiteral("/post-install.sh")));
 }
 
 ZARVO_TEST_MAIN_CORE(tst_ArchiveFaults)
