@@ -1,9 +1,7 @@
 #include "tests/support/testenvironment.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QThread>
 
 #include <cstdlib>
 
@@ -63,21 +61,6 @@ bool writeScript(const QString &path, const QByteArray &body)
     return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                            | QFile::ReadGroup | QFile::ExeGroup
                                            | QFile::ReadOther | QFile::ExeOther);
-}
-
-bool processInFileEnded(const QString &pidFile)
-{
-    QFile file(pidFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return true;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(file.readAll().trimmed())));
-    // A killed process takes a moment to go.
-    for (QDeadlineTimer deadline(5000); !deadline.hasExpired(); QThread::msleep(10)) {
-        stat.close();
-        if (!stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z "))
-            return true;
-    }
-    return false;
 }
 
 } // namespace TestEnvironment

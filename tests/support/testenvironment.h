@@ -21,11 +21,6 @@ QString home();
 // Writes an executable script (mode 0755) at path; returns false on failure.
 bool writeScript(const QString &path, const QByteArray &body);
 
-// True when the process whose id a fake tool wrote into pidFile has ended
-// within 5 s (a zombie that no one reaps counts as ended), or when there is
-// no such file.
-bool processInFileEnded(const QString &pidFile);
-
 } // namespace TestEnvironment
 
 #define ZARVO_TEST_MAIN_IMPL(TestObject, AppClass, platform)                                     \
