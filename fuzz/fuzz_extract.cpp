@@ -1,17 +1,13 @@
-// Installs arbitrary archives with the real InstallThread::run (counting,
-// extraction, the ".installed" marker, the library scan) and, when that
-// finished, runs the after-work on the result (the desktop-entry rewrite,
-// the file association, the post-install script). Aborts as soon as anything
-// outside the destination directory changed: a new entry beside it, a
-// sentinel file with other content, mode, time or link count, or another
-// working directory; or when the marker of a finished installation is not a
-// regular file of the destination.
-//
-// The programs the installer starts are kept out: "ldd" and "xdg-mime" are
-// missing from PATH (which the installer handles without starting anything),
-// no desktop session is set, so the icon tools are not run, and whatever
-// post-install script the archive brought is replaced by one that does
-// nothing before it runs: the payload's own code is no part of the installer.
+// Installs arbitrary archives with the real InstallThread::run (count,
+// extraction, ".installed" marker, library scan) and, when that finished,
+// runs the after-work (desktop-entry rewrite, file association, post-install
+// script). Aborts as soon as anything outside the destination directory
+// changed: a new entry beside it, a sentinel file with other content, mode,
+// time or link count, or another working directory; or when the marker of a
+// finished installation is not a regular file. No payload code runs: "ldd"
+// and "xdg-mime" are not on PATH, no desktop session is set (no icon tools),
+// and a post-install script from the archive is replaced by one that does
+// nothing.
 //
 // The first input byte chooses the container: odd values hand the rest to
 // the reader as it is (exercising the gzip decoder), even values wrap the
@@ -249,42 +245,16 @@ void buildSentinels()
     writeFile(root + "/decoy", "decoy\n", 0644);
 }
 
-// An empty search path: a process of its own for each tool would cost more
-// than the rest of an installation.
-void keepToolsOut()
-{
-    const std::string tools = root + "/no-tools";
-    makeDirectory(tools);
-    ::setenv("PATH", tools.c_str(), 1);
-    ::unsetenv("KDE_FULL_SESSION");
-    ::unsetenv("GNOME_DESKTOP_SESSION_ID");
-}
-
 // Whatever the archive brought as post-install script gives way to one that
-// does nothing, written with the harness's own safe calls.
+// does nothing.
 void replacePostInstallScript()
 {
-    const int dir = ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dir < 0)
-        return;
+    const std::string script = destination + "/post-install.sh";
     struct stat st;
-    if (::fstatat(dir, "post-install.sh", &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        removeAt(dir, "post-install.sh");
-        const int fd = ::openat(dir, "post-install.sh",
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
-        const char script[] = "#!/bin/sh\nexit 0\n";
-        if (fd < 0 || ::write(fd, script, sizeof script - 1) != ssize_t(sizeof script - 1))
-            setupFailed("cannot write the fake post-install script");
-        ::close(fd);
+    if (::lstat(script.c_str(), &st) == 0) {
+        removeAt(AT_FDCWD, script.c_str());
+        writeFile(script, "#!/bin/sh\nexit 0\n", 0755);
     }
-    ::close(dir);
-}
-
-void checkMarker()
-{
-    struct stat st;
-    if (::lstat((destination + "/.installed").c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        fail(destination + "/.installed", "the marker of a finished installation is no regular file");
 }
 
 void lockRoot()
@@ -359,7 +329,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     archivePath = inputDirectory + "/zarvo.tgz";
     makeDirectory(inputDirectory);
     buildSentinels();
-    keepToolsOut();
+    // An empty search path: a process for each tool would cost more than the
+    // rest of an installation.
+    makeDirectory(root + "/no-tools");
+    ::setenv("PATH", (root + "/no-tools").c_str(), 1);
+    ::unsetenv("KDE_FULL_SESSION");
+    ::unsetenv("GNOME_DESKTOP_SESSION_ID");
     scan(root, baseline);
     workingDirectory = root;
     std::atexit(cleanUp);
@@ -405,8 +380,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QObject::connect(&thread, &InstallThread::installerFinished, &thread,
                          [&finished] { finished = true; }, Qt::DirectConnection);
         thread.runHere();
+        struct stat marker;
+        if (finished && (::lstat((destination + "/.installed").c_str(), &marker) != 0
+                         || !S_ISREG(marker.st_mode)))
+            fail(destination + "/.installed", "the marker of a finished installation is no file");
         if (finished) {
-            checkMarker();
             replacePostInstallScript();
             SilentPrompt prompt;
             Installer installer(nullptr, &prompt);
