@@ -746,7 +746,8 @@ void TestTar::makePathResults_data()
     QTest::newRow("existing directory") << "dir" << 0 << 0;
     QTest::newRow("link to a directory") << "dirlink" << 0 << 0;
     QTest::newRow("existing file") << "file" << -1 << EEXIST;
-    QTest::newRow("below an existing file") << "file/sub" << -1 << EEXIST;
+    QTest::newRow("below an existing file") << "file/sub" << -1 << ENOTDIR;
+    QTest::newRow("further below an existing file") << "file/a/b" << -1 << ENOTDIR;
     QTest::newRow("missing parents") << "new/a/b" << 0 << 0;
     QTest::newRow("trailing slash") << "new/c/" << 0 << 0;
 }
