@@ -289,7 +289,8 @@ bool isKnownError(const QString &text)
         "Error reading file information for \"%1\".",
         "Error changing permissions on \"%1\".",
         "Error changing timestamps on \"%1\".",
-        "Skipped \"%1\": it leads back to \"%2\", which contains it.",
+        "Can't read directory \"%1\": %2.",
+        "Can't read file information for \"%1\": %2.",
         // Tar, archive
         "Can't open \"%1\" for reading: %2.",
         "Error reading \"%1\": %2.",
