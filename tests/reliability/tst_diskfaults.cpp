@@ -6,6 +6,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,6 +22,12 @@ namespace {
 bool changeOwner(const QString &path, uid_t uid)
 {
     return ::chown(QFile::encodeName(path).constData(), uid, uid) == 0;
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
 } // namespace
@@ -111,11 +118,22 @@ void tst_DiskFaults::unprivileged_data()
                 << archive << QStringLiteral("destination not writable") << int(Outcome::Refused);
         QTest::addRow("%s: marker cannot be written", mode)
                 << archive << QStringLiteral("top not writable") << int(Outcome::Refused);
+        // Replaced in both modes; what the links lead to is never touched.
+        QTest::addRow("%s: links of an earlier installation in the destination", mode)
+                << archive << QStringLiteral("earlier links") << int(Outcome::Exact);
     }
     QTest::newRow("copy: one source file unreadable")
             << false << QStringLiteral("file unreadable") << int(Outcome::Accounted);
+    QTest::newRow("copy: a source directory cannot be listed")
+            << false << QStringLiteral("directory unlistable") << int(Outcome::Refused);
+    QTest::newRow("copy: a source directory cannot be searched")
+            << false << QStringLiteral("directory unsearchable") << int(Outcome::Refused);
     QTest::newRow("archive: archive unreadable")
             << true << QStringLiteral("archive unreadable") << int(Outcome::Refused);
+    QTest::newRow("archive: hard link before its target")
+            << true << QStringLiteral("hard link first") << int(Outcome::Refused);
+    QTest::newRow("archive: hard link before its target, over an earlier installation")
+            << true << QStringLiteral("hard link first, earlier") << int(Outcome::Refused);
 }
 
 void tst_DiskFaults::unprivileged()
@@ -133,6 +151,21 @@ void tst_DiskFaults::unprivileged()
     QString src = source(archive);
     QString destination = run.filePath(QStringLiteral("zarvo"));
     QMap<QByteArray, QByteArray> expected = expectedListing(tree, !archive);
+    const QString outside = run.filePath(QStringLiteral("outside"));
+    // An earlier installation of the user: "dir/", "file:content", "link>target".
+    const auto earlier = [&](const QStringList &entries) {
+        bool ok = QDir().mkpath(destination) && changeOwner(destination, user);
+        for (const QString &entry : entries) {
+            const QString path = destination + QLatin1Char('/')
+                    + entry.left(entry.indexOf(QRegularExpression(QStringLiteral("[:>]"))));
+            ok = ok && QDir().mkpath(QFileInfo(path).path()) && changeOwner(QFileInfo(path).path(), user);
+            if (entry.contains(QLatin1Char('>')))
+                ok = ok && QFile::link(entry.section(QLatin1Char('>'), 1), path);
+            else if (entry.contains(QLatin1Char(':')))
+                ok = ok && writeFile(path, entry.section(QLatin1Char(':'), 1).toUtf8()) && changeOwner(path, user);
+        }
+        return ok;
+    };
 
     if (damage == QLatin1String("parent not writable")) {
         const QString locked = run.filePath(QStringLiteral("locked"));
@@ -165,18 +198,44 @@ void tst_DiskFaults::unprivileged()
         QVERIFY(changeOwner(destination + QStringLiteral("/bin"), user));
         ::chmod(QFile::encodeName(destination).constData(), ::getuid() == 0 ? 0755 : 0555);
         expected.clear();
-    } else if (damage == QLatin1String("file unreadable")) {
+    } else if (damage == QLatin1String("file unreadable") || damage.startsWith(QLatin1String("directory"))) {
         const QString tree2 = run.filePath(QStringLiteral("source"));
         QVERIFY(QDir().mkpath(tree2));
         QVERIFY(writeTree(tree, QFile::encodeName(tree2)));
         QVERIFY(openUpTo(tree2 + QStringLiteral("/bin")));
         const Entry &victim = tree.at(tree.size() / 2);
         QVERIFY(victim.kind == Entry::File);
-        QVERIFY(::chmod((QFile::encodeName(tree2) + '/' + victim.path).constData(), 0) == 0);
+        const QByteArray path = QFile::encodeName(tree2) + '/'
+                + (damage.startsWith(QLatin1String("directory")) ? QByteArray("share") : victim.path);
+        const mode_t mode = damage.endsWith(QLatin1String("unlistable")) ? 0311
+                : damage.endsWith(QLatin1String("unsearchable")) ? 0644 : 0;
+        QVERIFY(::chmod(path.constData(), mode) == 0);
         if (::getuid() != 0)
-            QVERIFY(::access((QFile::encodeName(tree2) + '/' + victim.path).constData(), R_OK) != 0);
+            QVERIFY(::access(path.constData(), R_OK | X_OK) != 0);
         src = tree2;
         QVERIFY(changeOwner(run.path(), user));
+    } else if (damage.startsWith(QLatin1String("hard link first"))) {
+        // The tree's hard link (its last entry) moves before its target.
+        Tree reordered = tree;
+        int target = 0;
+        while (reordered.at(target).path != reordered.last().data)
+            ++target;
+        reordered.move(reordered.size() - 1, target);
+        const QString copy = run.filePath(QStringLiteral("source"));
+        QString why;
+        QVERIFY(QDir().mkpath(copy));
+        QVERIFY2(writeArchive(reordered, QFile::encodeName(copy + QStringLiteral("/zarvo.tgz")), &why),
+                 qPrintable(why));
+        src = copy;
+        QVERIFY(changeOwner(run.path(), user));
+        if (damage.endsWith(QLatin1String("earlier")))
+            QVERIFY(earlier({"bin/", "bin/pesk:old"}));
+    } else if (damage == QLatin1String("earlier links")) {
+        QVERIFY(QDir().mkpath(outside) && writeFile(outside + QStringLiteral("/victim"), "precious"));
+        QVERIFY(changeOwner(outside, user) && changeOwner(outside + QStringLiteral("/victim"), user));
+        QVERIFY(earlier({"bin/", "bin/pesk-1:old", "bin/pesk>pesk-1", "lib>" + outside,
+                         "share>" + outside + QStringLiteral("/victim")}));
+        expected.insert("bin/pesk-1", "f:old");
     } else if (damage == QLatin1String("archive unreadable")) {
         const QString copy = run.filePath(QStringLiteral("source"));
         QVERIFY(QDir().mkpath(copy));
@@ -189,6 +248,7 @@ void tst_DiskFaults::unprivileged()
     // Make the directories of the run readable for nobody except where the
     // row takes rights away on purpose.
     QVERIFY(openUpTo(src));
+    const QMap<QByteArray, QByteArray> outsideBefore = listTree(QFile::encodeName(outside));
 
     Reports reports;
     QString why;
@@ -205,6 +265,17 @@ void tst_DiskFaults::unprivileged()
     if (damage == QLatin1String("top not writable"))
         QVERIFY2(reports.errors.first().startsWith(QStringLiteral("Could not create \"")),
                  qPrintable(reports.summary()));
+    // Nothing is installed from a tree that cannot be read whole.
+    if (damage.startsWith(QLatin1String("directory")))
+        QVERIFY2(listTree(QFile::encodeName(destination)).isEmpty()
+                         && reports.errors.first().endsWith(QString::fromLocal8Bit(std::strerror(EACCES)) + QLatin1Char('.')),
+                 qPrintable(reports.summary()));
+    // The same words whether an earlier installation is there or not.
+    if (damage.startsWith(QLatin1String("hard link first")))
+        QVERIFY2(reports.errors.first().endsWith(
+                         QStringLiteral("the hard link target \"bin/pesk\" does not come before it in the archive")),
+                 qPrintable(reports.summary()));
+    QCOMPARE(listTree(QFile::encodeName(outside)), outsideBefore);
 }
 
 ZARVO_TEST_MAIN_CORE(tst_DiskFaults)
