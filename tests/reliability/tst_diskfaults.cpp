@@ -6,7 +6,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QFile>
-#include <QRegularExpression>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,12 +22,6 @@ namespace {
 bool changeOwner(const QString &path, uid_t uid)
 {
     return ::chown(QFile::encodeName(path).constData(), uid, uid) == 0;
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
 } // namespace
@@ -152,20 +146,8 @@ void tst_DiskFaults::unprivileged()
     QString destination = run.filePath(QStringLiteral("zarvo"));
     QMap<QByteArray, QByteArray> expected = expectedListing(tree, !archive);
     const QString outside = run.filePath(QStringLiteral("outside"));
-    // An earlier installation of the user: "dir/", "file:content", "link>target".
-    const auto earlier = [&](const QStringList &entries) {
-        bool ok = QDir().mkpath(destination) && changeOwner(destination, user);
-        for (const QString &entry : entries) {
-            const QString path = destination + QLatin1Char('/')
-                    + entry.left(entry.indexOf(QRegularExpression(QStringLiteral("[:>]"))));
-            ok = ok && QDir().mkpath(QFileInfo(path).path()) && changeOwner(QFileInfo(path).path(), user);
-            if (entry.contains(QLatin1Char('>')))
-                ok = ok && QFile::link(entry.section(QLatin1Char('>'), 1), path);
-            else if (entry.contains(QLatin1Char(':')))
-                ok = ok && writeFile(path, entry.section(QLatin1Char(':'), 1).toUtf8()) && changeOwner(path, user);
-        }
-        return ok;
-    };
+    const QStringList allTheUsers = {QStringLiteral("-R"), QStringLiteral("-h"),
+                                     QStringLiteral("%1:%1").arg(user), run.path()};
 
     if (damage == QLatin1String("parent not writable")) {
         const QString locked = run.filePath(QStringLiteral("locked"));
@@ -215,26 +197,29 @@ void tst_DiskFaults::unprivileged()
         src = tree2;
         QVERIFY(changeOwner(run.path(), user));
     } else if (damage.startsWith(QLatin1String("hard link first"))) {
-        // The tree's hard link (its last entry) moves before its target.
+        // The tree's hard link, its last entry, goes right before its target.
         Tree reordered = tree;
-        int target = 0;
-        while (reordered.at(target).path != reordered.last().data)
-            ++target;
-        reordered.move(reordered.size() - 1, target);
-        const QString copy = run.filePath(QStringLiteral("source"));
+        reordered.insert(8, reordered.takeLast());
+        QCOMPARE(reordered.at(9).path, reordered.at(8).data);
+        src = run.filePath(QStringLiteral("source"));
         QString why;
-        QVERIFY(QDir().mkpath(copy));
-        QVERIFY2(writeArchive(reordered, QFile::encodeName(copy + QStringLiteral("/zarvo.tgz")), &why),
+        QVERIFY(QDir().mkpath(src));
+        QVERIFY2(writeArchive(reordered, QFile::encodeName(src + QStringLiteral("/zarvo.tgz")), &why),
                  qPrintable(why));
-        src = copy;
-        QVERIFY(changeOwner(run.path(), user));
         if (damage.endsWith(QLatin1String("earlier")))
-            QVERIFY(earlier({"bin/", "bin/pesk:old"}));
+            QVERIFY(QDir().mkpath(destination + QStringLiteral("/bin"))
+                    && writeTree({{Entry::File, "bin/pesk", "old", 0755}}, QFile::encodeName(destination)));
+        QCOMPARE(QProcess::execute(QStringLiteral("chown"), allTheUsers), 0);
     } else if (damage == QLatin1String("earlier links")) {
-        QVERIFY(QDir().mkpath(outside) && writeFile(outside + QStringLiteral("/victim"), "precious"));
-        QVERIFY(changeOwner(outside, user) && changeOwner(outside + QStringLiteral("/victim"), user));
-        QVERIFY(earlier({"bin/", "bin/pesk-1:old", "bin/pesk>pesk-1", "lib>" + outside,
-                         "share>" + outside + QStringLiteral("/victim")}));
+        const QByteArray out = QFile::encodeName(outside);
+        QVERIFY(QDir().mkpath(outside) && QDir().mkpath(destination + QStringLiteral("/bin")));
+        QVERIFY(writeTree({{Entry::File, "victim", "precious", 0644}}, out));
+        QVERIFY(writeTree({{Entry::File, "bin/pesk-1", "old", 0644},
+                           {Entry::Symlink, "bin/pesk", "pesk-1", 0777},
+                           {Entry::Symlink, "lib", out, 0777},
+                           {Entry::Symlink, "share", out + "/victim", 0777}},
+                          QFile::encodeName(destination)));
+        QCOMPARE(QProcess::execute(QStringLiteral("chown"), allTheUsers), 0);
         expected.insert("bin/pesk-1", "f:old");
     } else if (damage == QLatin1String("archive unreadable")) {
         const QString copy = run.filePath(QStringLiteral("source"));
