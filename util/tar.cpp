@@ -4,6 +4,7 @@
 #include "util/makepath.h"
 #include "util/processumask.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -170,6 +171,18 @@ QByteArray below(const QByteArray &directory, const QByteArray &name)
     return directory + '/' + name;
 }
 
+QString cannotReadDirectory(const QByteArray &path, int error)
+{
+    return QCoreApplication::translate("Tar", "Can't read directory \"%1\": %2.")
+        .arg(QFile::decodeName(path), qt_error_string(error));
+}
+
+QString cannotExamine(const QByteArray &path, int error)
+{
+    return QCoreApplication::translate("Tar", "Can't read file information for \"%1\": %2.")
+        .arg(QFile::decodeName(path), qt_error_string(error));
+}
+
 } // namespace
 
 Tar::Tar(QObject *parent)
@@ -239,7 +252,7 @@ int Tar::countFiles(const QString &directory, const QString &destination)
                                                 &walk.destination);
     const FileDescriptor fd(openSourceDirectory(AT_FDCWD, top.constData()));
     if (!fd.isValid()) {
-        emit error(tr("Can't read directory \"%1\": %2.").arg(directory, qt_error_string(errno)));
+        emit error(cannotReadDirectory(top, errno));
         return -1;
     }
     DirectoryId id;
@@ -256,8 +269,7 @@ int Tar::countTree(int directory, const QByteArray &path, TreeWalk &walk)
         return -1;
     std::vector<ListedEntry> entries;
     if (const int failure = listDirectory(directory, &entries)) {
-        emit error(tr("Can't read directory \"%1\": %2.")
-                       .arg(QFile::decodeName(path), qt_error_string(failure)));
+        emit error(cannotReadDirectory(path, failure));
         return -1;
     }
     int count = 0;
@@ -266,8 +278,7 @@ int Tar::countTree(int directory, const QByteArray &path, TreeWalk &walk)
             return -1;
         const QByteArray inner = below(path, entry.name);
         if (entry.error != 0) {
-            emit error(tr("Can't read file information for \"%1\": %2.")
-                           .arg(QFile::decodeName(inner), qt_error_string(entry.error)));
+            emit error(cannotExamine(inner, entry.error));
             return -1;
         }
         if (!entry.isDirectory) {
@@ -285,8 +296,7 @@ int Tar::countTree(int directory, const QByteArray &path, TreeWalk &walk)
         if (fd.isValid())
             inside = countTree(fd.get(), inner, walk);
         else
-            emit error(tr("Can't read directory \"%1\": %2.")
-                           .arg(QFile::decodeName(inner), qt_error_string(errno)));
+            emit error(cannotReadDirectory(inner, errno));
         walk.descent.resize(depth);
         if (inside < 0)
             return -1;
@@ -315,7 +325,7 @@ bool Tar::copyDirectory(const QString &source, const QString &destination, int t
     }
     const FileDescriptor origin(openSourceDirectory(AT_FDCWD, from.constData()));
     if (!origin.isValid()) {
-        emit error(tr("Can't read directory \"%1\": %2.").arg(source, qt_error_string(errno)));
+        emit error(cannotReadDirectory(from, errno));
         return false;
     }
     int localDone = 0;
@@ -342,8 +352,7 @@ bool Tar::copyTree(int source, const QByteArray &sourcePath, int destination,
 {
     std::vector<ListedEntry> entries;
     if (const int failure = listDirectory(source, &entries)) {
-        emit error(tr("Can't read directory \"%1\": %2.")
-                       .arg(QFile::decodeName(sourcePath), qt_error_string(failure)));
+        emit error(cannotReadDirectory(sourcePath, failure));
         return true;
     }
     for (const ListedEntry &entry : entries) {
@@ -352,8 +361,7 @@ bool Tar::copyTree(int source, const QByteArray &sourcePath, int destination,
         const Place from{source, entry.name.constData(), below(sourcePath, entry.name)};
         const Place to{destination, entry.name.constData(), below(destinationPath, entry.name)};
         if (entry.error != 0) {
-            emit error(tr("Can't read file information for \"%1\": %2.")
-                           .arg(QFile::decodeName(from.path), qt_error_string(entry.error)));
+            emit error(cannotExamine(from.path, entry.error));
             continue;
         }
         if (entry.isDirectory) {
@@ -386,8 +394,7 @@ bool Tar::copySubdirectory(const Place &from, const Place &to, const DirectoryId
     }
     const FileDescriptor source(openSourceDirectory(from.directory, from.name));
     if (!source.isValid()) {
-        emit error(tr("Can't read directory \"%1\": %2.")
-                       .arg(QFile::decodeName(from.path), qt_error_string(errno)));
+        emit error(cannotReadDirectory(from.path, errno));
         walk.descent.resize(depth);
         return true;
     }

@@ -25,11 +25,14 @@ public:
     explicit Tar(QObject *parent = nullptr);
     ~Tar() override;
 
-    // Directory tree (tar.cpp)
+    // Directory tree (tar.cpp). A count is -1 after a cancel request or a
+    // directory or entry that cannot be read (reported through error()).
     int countFiles(const QString &directory);
     // The count of what copyDirectory(directory, destination) copies: when
     // the destination lies inside the tree, it is not counted.
     int countFiles(const QString &directory, const QString &destination);
+    // Nothing below `destination` is written through a link: what stands at
+    // a file's path is replaced, a link where the tree has a directory too.
     bool copyDirectory(const QString &source, const QString &destination, int total,
                        int *done = nullptr);
     bool copyFile(const QString &source, const QString &destination);
