@@ -1,0 +1,68 @@
+#ifndef ZARVO_TRANSACTION_BENEATH_H
+#define ZARVO_TRANSACTION_BENEATH_H
+
+#include <QByteArray>
+
+#include <sys/stat.h>
+
+// Work on entries below a directory held open, by names relative to it,
+// never following a symbolic link: a link is moved or deleted as the link it
+// is. Failures return false (or -1) with errno set.
+namespace Beneath {
+
+// An open descriptor, closed with the object.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor();
+    Descriptor(Descriptor &&other) noexcept : m_fd(other.release()) {}
+    Descriptor &operator=(Descriptor &&other) noexcept;
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+
+    int get() const { return m_fd; }
+    bool isValid() const { return m_fd >= 0; }
+    int release();
+
+private:
+    int m_fd;
+};
+
+// The directory at `relative` below `root` ("" or "." is root itself);
+// invalid when a component is missing, not a directory, or a link.
+Descriptor openDirectory(int root, const QByteArray &relative);
+
+// The parent part and the last component of a relative path.
+QByteArray parentOf(const QByteArray &relative);
+QByteArray nameOf(const QByteArray &relative);
+
+// lstat of `relative` below `root`; false when it does not exist there
+// (reached without following links).
+bool status(int root, const QByteArray &relative, struct stat *st);
+
+// Creates the directories of `relative` below `root` that are missing (mode
+// 0700: they only hold what is moved into them).
+bool makeDirectories(int root, const QByteArray &relative);
+
+// Renames `from` below `fromRoot` to `to` below `toRoot` (same file system).
+// A directory of this user without write permission gets it for the move
+// (the system must rewrite its ".." entry) and is given its mode back.
+bool move(int fromRoot, const QByteArray &from, int toRoot, const QByteArray &to);
+
+// Deletes `relative` below `root` with everything in it. Directories that
+// forbid deleting their entries are opened up first; nothing outside is
+// touched. A missing entry is no failure.
+bool removeTree(int root, const QByteArray &relative);
+
+// Sets mode and times of the directory `relative` below `root` (null times
+// leave them).
+bool setDirectoryAttributes(int root, const QByteArray &relative, mode_t mode,
+                            const struct timespec *times);
+
+// Makes the directory's entries durable.
+bool syncDirectory(int fd);
+
+} // namespace Beneath
+
+#endif
