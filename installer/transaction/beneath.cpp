@@ -24,17 +24,6 @@ QByteArrayList componentsOf(const QByteArray &relative)
     return components;
 }
 
-// The parent directory of `relative` opened below root, and its last name.
-Descriptor openParent(int root, const QByteArray &relative, QByteArray *name)
-{
-    *name = nameOf(relative);
-    if (name->isEmpty()) {
-        errno = EINVAL;
-        return Descriptor();
-    }
-    return openDirectory(root, parentOf(relative));
-}
-
 struct Level
 {
     QByteArray name;     // in the level above
@@ -124,19 +113,40 @@ QByteArray nameOf(const QByteArray &relative)
     return components.isEmpty() ? QByteArray() : components.last();
 }
 
-bool status(int root, const QByteArray &relative, struct stat *st)
+int Root::parentOf(const QByteArray &relative, QByteArray *name)
 {
-    if (componentsOf(relative).isEmpty())
-        return ::fstat(root, st) == 0;
-    QByteArray name;
-    const Descriptor parent = openParent(root, relative, &name);
-    return parent.isValid()
-        && ::fstatat(parent.get(), name.constData(), st, AT_SYMLINK_NOFOLLOW) == 0;
+    *name = nameOf(relative);
+    if (name->isEmpty()) {
+        errno = EINVAL;
+        return -1;
+    }
+    const QByteArray parent = Beneath::parentOf(relative);
+    if (!m_kept || parent != m_keptPath) {
+        m_keptDirectory = openDirectory(m_fd, parent);
+        m_kept = m_keptDirectory.isValid();
+        m_keptPath = parent;
+    }
+    return m_kept ? m_keptDirectory.get() : -1;
 }
 
-bool makeDirectories(int root, const QByteArray &relative)
+void Root::forget()
 {
-    Descriptor current(::openat(root, ".", directoryFlags));
+    m_kept = false;
+    m_keptDirectory = Descriptor();
+}
+
+bool status(Root &root, const QByteArray &relative, struct stat *st)
+{
+    if (componentsOf(relative).isEmpty())
+        return ::fstat(root.fd(), st) == 0;
+    QByteArray name;
+    const int parent = root.parentOf(relative, &name);
+    return parent >= 0 && ::fstatat(parent, name.constData(), st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool makeDirectories(Root &root, const QByteArray &relative)
+{
+    Descriptor current(::openat(root.fd(), ".", directoryFlags));
     for (const QByteArray &component : componentsOf(relative)) {
         if (!current.isValid())
             return false;
@@ -147,50 +157,65 @@ bool makeDirectories(int root, const QByteArray &relative)
     return current.isValid();
 }
 
-bool move(int fromRoot, const QByteArray &from, int toRoot, const QByteArray &to)
+bool move(Root &fromRoot, const QByteArray &from, Root &toRoot, const QByteArray &to)
 {
     QByteArray fromName, toName;
-    const Descriptor fromParent = openParent(fromRoot, from, &fromName);
-    const Descriptor toParent = openParent(toRoot, to, &toName);
-    if (!fromParent.isValid() || !toParent.isValid())
-        return false;
-    if (::renameat(fromParent.get(), fromName.constData(), toParent.get(), toName.constData())
-        == 0)
-        return true;
-    const int refusal = errno;
+    const int fromParent = fromRoot.parentOf(from, &fromName);
+    const int toParent = toRoot.parentOf(to, &toName);
     struct stat st;
-    if (refusal != EACCES
-        || ::fstatat(fromParent.get(), fromName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
-        || !S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) || st.st_uid != ::geteuid()) {
+    if (fromParent < 0 || toParent < 0
+        || ::fstatat(fromParent, fromName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    // What was kept open may be what moves, or lie below it.
+    if (S_ISDIR(st.st_mode)) {
+        fromRoot.forget();
+        toRoot.forget();
+        if (fromRoot.parentOf(from, &fromName) < 0 || toRoot.parentOf(to, &toName) < 0)
+            return false;
+    }
+    const int source = fromRoot.parentOf(from, &fromName);
+    const int target = toRoot.parentOf(to, &toName);
+    if (::renameat(source, fromName.constData(), target, toName.constData()) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            fromRoot.forget();
+            toRoot.forget();
+        }
+        return true;
+    }
+    const int refusal = errno;
+    if (refusal != EACCES || !S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR)
+        || st.st_uid != ::geteuid()) {
         errno = refusal;
         return false;
     }
     const mode_t mode = st.st_mode & 07777;
-    if (::fchmodat(fromParent.get(), fromName.constData(), mode | S_IWUSR, 0) != 0)
+    if (::fchmodat(source, fromName.constData(), mode | S_IWUSR, 0) != 0)
         return false;
-    const bool moved = ::renameat(fromParent.get(), fromName.constData(), toParent.get(),
-                                  toName.constData())
-        == 0;
+    const bool moved = ::renameat(source, fromName.constData(), target, toName.constData()) == 0;
     const int error = errno;
     if (moved)
-        ::fchmodat(toParent.get(), toName.constData(), mode, 0);
+        ::fchmodat(target, toName.constData(), mode, 0);
     else
-        ::fchmodat(fromParent.get(), fromName.constData(), mode, 0);
+        ::fchmodat(source, fromName.constData(), mode, 0);
+    fromRoot.forget();
+    toRoot.forget();
     errno = error;
     return moved;
 }
 
-bool removeTree(int root, const QByteArray &relative)
+bool removeTree(Root &root, const QByteArray &relative)
 {
     QByteArray name;
-    Descriptor parent = openParent(root, relative, &name);
-    if (!parent.isValid())
+    const int parentFd = root.parentOf(relative, &name);
+    if (parentFd < 0)
         return errno == ENOENT;
     struct stat st;
-    if (::fstatat(parent.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(parentFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT;
     if (!S_ISDIR(st.st_mode))
-        return ::unlinkat(parent.get(), name.constData(), 0) == 0 || errno == ENOENT;
+        return ::unlinkat(parentFd, name.constData(), 0) == 0 || errno == ENOENT;
+    Descriptor parent(::dup(parentFd));
+    root.forget();
     if ((st.st_mode & 0700) != 0700)
         ::fchmodat(parent.get(), name.constData(), (st.st_mode & 07777) | 0700, 0);
 
@@ -198,7 +223,7 @@ bool removeTree(int root, const QByteArray &relative)
     // against the directory it came from: a tree deeper than the number of
     // descriptors a process may hold is deleted all the same.
     struct stat parentStat;
-    if (::fstat(parent.get(), &parentStat) != 0)
+    if (!parent.isValid() || ::fstat(parent.get(), &parentStat) != 0)
         return false;
     std::vector<Level> levels;
     levels.push_back({name, parentStat.st_dev, parentStat.st_ino, {}});
@@ -234,10 +259,10 @@ bool removeTree(int root, const QByteArray &relative)
     return false;
 }
 
-bool setDirectoryAttributes(int root, const QByteArray &relative, mode_t mode,
+bool setDirectoryAttributes(Root &root, const QByteArray &relative, mode_t mode,
                             const struct timespec *times)
 {
-    const Descriptor directory = openDirectory(root, relative);
+    const Descriptor directory = openDirectory(root.fd(), relative);
     struct stat st;
     if (!directory.isValid() || ::fstat(directory.get(), &st) != 0)
         return false;

@@ -37,27 +37,47 @@ Descriptor openDirectory(int root, const QByteArray &relative);
 QByteArray parentOf(const QByteArray &relative);
 QByteArray nameOf(const QByteArray &relative);
 
+// A directory held open (not owned) that relative paths start from. The
+// directory that holds the entry last worked on stays open, since the
+// entries of one directory usually come in a row; moving or deleting a
+// directory forgets it.
+class Root
+{
+public:
+    explicit Root(int fd) : m_fd(fd) {}
+    int fd() const { return m_fd; }
+    // The directory holding `relative` and its last name; -1 with errno set.
+    int parentOf(const QByteArray &relative, QByteArray *name);
+    void forget();
+
+private:
+    int m_fd;
+    bool m_kept = false;
+    QByteArray m_keptPath;
+    Descriptor m_keptDirectory;
+};
+
 // lstat of `relative` below `root`; false when it does not exist there
 // (reached without following links).
-bool status(int root, const QByteArray &relative, struct stat *st);
+bool status(Root &root, const QByteArray &relative, struct stat *st);
 
 // Creates the directories of `relative` below `root` that are missing (mode
 // 0700: they only hold what is moved into them).
-bool makeDirectories(int root, const QByteArray &relative);
+bool makeDirectories(Root &root, const QByteArray &relative);
 
 // Renames `from` below `fromRoot` to `to` below `toRoot` (same file system).
 // A directory of this user without write permission gets it for the move
 // (the system must rewrite its ".." entry) and is given its mode back.
-bool move(int fromRoot, const QByteArray &from, int toRoot, const QByteArray &to);
+bool move(Root &fromRoot, const QByteArray &from, Root &toRoot, const QByteArray &to);
 
 // Deletes `relative` below `root` with everything in it. Directories that
 // forbid deleting their entries are opened up first; nothing outside is
 // touched. A missing entry is no failure.
-bool removeTree(int root, const QByteArray &relative);
+bool removeTree(Root &root, const QByteArray &relative);
 
 // Sets mode and times of the directory `relative` below `root` (null times
 // leave them).
-bool setDirectoryAttributes(int root, const QByteArray &relative, mode_t mode,
+bool setDirectoryAttributes(Root &root, const QByteArray &relative, mode_t mode,
                             const struct timespec *times);
 
 // Makes the directory's entries durable.

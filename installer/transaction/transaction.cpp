@@ -101,7 +101,8 @@ bool isBelowAny(const QByteArray &path, const QSet<QByteArray> &directories)
 class CommitPlanner
 {
 public:
-    CommitPlanner(int stage, int home, const QSet<QByteArray> &previous, const QByteArray &reserved)
+    CommitPlanner(Beneath::Root &stage, Beneath::Root &home, const QSet<QByteArray> &previous,
+                  const QByteArray &reserved)
         : m_stage(stage), m_home(home), m_previous(previous), m_reserved(reserved)
     {
     }
@@ -177,7 +178,7 @@ private:
     bool listStaged(const QByteArray &directory)
     {
         bool ok = false;
-        for (const QByteArray &name : sortedNames(m_stage, directory, &ok)) {
+        for (const QByteArray &name : sortedNames(m_stage.fd(), directory, &ok)) {
             if (directory.isEmpty() && name == m_reserved) {
                 errno = EEXIST;
                 return false;
@@ -196,7 +197,7 @@ private:
     bool placeBelow(const QByteArray &directory)
     {
         bool ok = false;
-        for (const QByteArray &name : sortedNames(m_stage, directory, &ok)) {
+        for (const QByteArray &name : sortedNames(m_stage.fd(), directory, &ok)) {
             if (isTopLevelSpecial(directory, name))
                 continue;
             const QByteArray path = TransactionFiles::join(directory, name);
@@ -222,7 +223,7 @@ private:
     bool holdsOnlyPrevious(const QByteArray &directory)
     {
         bool ok = false;
-        for (const QByteArray &name : sortedNames(m_home, directory, &ok)) {
+        for (const QByteArray &name : sortedNames(m_home.fd(), directory, &ok)) {
             const QByteArray path = TransactionFiles::join(directory, name);
             struct stat st;
             if (!m_previous.contains(path) || !Beneath::status(m_home, path, &st)
@@ -261,8 +262,8 @@ private:
         return true;
     }
 
-    int m_stage;
-    int m_home;
+    Beneath::Root &m_stage;
+    Beneath::Root &m_home;
     const QSet<QByteArray> &m_previous;
     QByteArray m_reserved;
     QVector<Step> m_steps;
@@ -444,7 +445,8 @@ bool Transaction::commitExisting()
         return failMoving(errno);
     const Descriptor backup = Beneath::openDirectory(m_transaction.get(), TransactionFiles::backup);
     QVector<Step> steps;
-    CommitPlanner planner(stage.get(), m_home.get(), m_previous, m_name);
+    Beneath::Root stageRoot(stage.get()), homeRoot(m_home.get()), backupRoot(backup.get());
+    CommitPlanner planner(stageRoot, homeRoot, m_previous, m_name);
     if (!backup.isValid() || !planner.build(&steps)) {
         if (errno == EEXIST)
             return fail(tr("Could not move the installed files into place in \"%1\": the "
@@ -457,14 +459,14 @@ bool Transaction::commitExisting()
         return failMoving(errno);
 
     const auto moveAside = [&](const QByteArray &path) {
-        return Beneath::makeDirectories(backup.get(), Beneath::parentOf(path))
-            && Beneath::move(m_home.get(), path, backup.get(), path);
+        return Beneath::makeDirectories(backupRoot, Beneath::parentOf(path))
+            && Beneath::move(homeRoot, path, backupRoot, path);
     };
     for (const Step &step : steps) {
         const bool ok = step.kind == Step::Directory
             || (step.kind == Step::Remove && moveAside(step.path))
             || (step.kind == Step::Place && (!step.replaces || moveAside(step.path))
-                && Beneath::move(stage.get(), step.path, m_home.get(), step.path));
+                && Beneath::move(stageRoot, step.path, homeRoot, step.path));
         if (!ok)
             return failMoving(errno);
     }
@@ -472,7 +474,7 @@ bool Transaction::commitExisting()
     // every rename into them changed their times.
     for (const CommitPlanner::Merged &merged : planner.merged()) {
         const struct timespec times[2] = {merged.staged.st_atim, merged.staged.st_mtim};
-        if (!Beneath::setDirectoryAttributes(m_home.get(), merged.path, merged.staged.st_mode,
+        if (!Beneath::setDirectoryAttributes(homeRoot, merged.path, merged.staged.st_mode,
                                              times))
             return failMoving(errno);
     }

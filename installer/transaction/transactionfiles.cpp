@@ -84,8 +84,8 @@ bool removeTransaction(int home, const QByteArray &name, const struct timespec *
     const Beneath::Descriptor transaction = Beneath::openDirectory(home, name);
     bool ok = true;
     if (transaction.isValid()) {
-        ok = Beneath::removeTree(transaction.get(), stage)
-            && Beneath::removeTree(transaction.get(), backup);
+        Beneath::Root inTransaction(transaction.get());
+        ok = Beneath::removeTree(inTransaction, stage) && Beneath::removeTree(inTransaction, backup);
         for (const char *file : {journal, committed, undone})
             ok = ok && (::unlinkat(transaction.get(), file, 0) == 0 || errno == ENOENT);
     }

@@ -24,7 +24,8 @@ const int directoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // Reverses the renames of an interrupted commit, newest first. Each step
 // looks at what is there, so a step that never ran is left alone and a
 // reversal cut short can run again.
-bool reversePlan(int home, int stage, int backup, const QVector<Step> &plan)
+bool reversePlan(Beneath::Root &home, Beneath::Root &stage, Beneath::Root *backup,
+                 const QVector<Step> &plan)
 {
     bool ok = true;
     struct stat st;
@@ -34,9 +35,9 @@ bool reversePlan(int home, int stage, int backup, const QVector<Step> &plan)
         if (step->kind == Step::Place && !Beneath::status(stage, step->path, &st)
             && Beneath::status(home, step->path, &st))
             ok = Beneath::move(home, step->path, stage, step->path) && ok;
-        if ((step->kind == Step::Remove || step->replaces) && backup >= 0
-            && Beneath::status(backup, step->path, &st) && !Beneath::status(home, step->path, &st)) {
-            ok = Beneath::move(backup, step->path, home, step->path) && ok;
+        if ((step->kind == Step::Remove || step->replaces) && backup
+            && Beneath::status(*backup, step->path, &st) && !Beneath::status(home, step->path, &st)) {
+            ok = Beneath::move(*backup, step->path, home, step->path) && ok;
             // A directory's mode was lent write permission for its move.
             const mode_t mode = step->kind == Step::Remove ? step->mode : step->replacedMode;
             if (S_ISDIR(st.st_mode) && (st.st_mode & 07777) != mode)
@@ -106,7 +107,8 @@ Transaction::Recovery settle(int home, const QByteArray &homePath, const QByteAr
     if (found.state == TransactionFiles::journal && contents.fresh && contents.commitStarted) {
         // The one rename of a fresh destination is its commit point.
         struct stat st;
-        complete = !Beneath::status(transaction.get(),
+        Beneath::Root inTransaction(transaction.get());
+        complete = !Beneath::status(inTransaction,
                                     TransactionFiles::join(TransactionFiles::stage, contents.top),
                                     &st);
     }
@@ -120,7 +122,10 @@ Transaction::Recovery settle(int home, const QByteArray &homePath, const QByteAr
             const Descriptor stage = Beneath::openDirectory(transaction.get(), TransactionFiles::stage);
             const Descriptor backup =
                 Beneath::openDirectory(transaction.get(), TransactionFiles::backup);
-            if (!stage.isValid() || !reversePlan(home, stage.get(), backup.get(), contents.plan))
+            Beneath::Root homeRoot(home), stageRoot(stage.get()), backupRoot(backup.get());
+            if (!stage.isValid()
+                || !reversePlan(homeRoot, stageRoot, backup.isValid() ? &backupRoot : nullptr,
+                                contents.plan))
                 return Transaction::Failed;
         }
         // From here on only deleting is left, which may be repeated.
