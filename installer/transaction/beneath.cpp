@@ -2,6 +2,7 @@
 
 #include <QByteArrayList>
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -111,6 +112,25 @@ QByteArray nameOf(const QByteArray &relative)
 {
     const QByteArrayList components = componentsOf(relative);
     return components.isEmpty() ? QByteArray() : components.last();
+}
+
+QByteArrayList sortedNames(int root, const QByteArray &relative, bool *ok)
+{
+    QByteArrayList names;
+    Descriptor directory = openDirectory(root, relative);
+    DIR *stream = directory.isValid() ? ::fdopendir(directory.get()) : nullptr;
+    *ok = stream != nullptr;
+    if (!stream)
+        return names;
+    directory.release();
+    while (const dirent *item = ::readdir(stream)) {
+        const QByteArray name(item->d_name);
+        if (name != "." && name != "..")
+            names << name;
+    }
+    ::closedir(stream);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 int Root::parentOf(const QByteArray &relative, QByteArray *name)

@@ -2,6 +2,7 @@
 #define ZARVO_TRANSACTION_BENEATH_H
 
 #include <QByteArray>
+#include <QByteArrayList>
 
 #include <sys/stat.h>
 
@@ -32,6 +33,10 @@ private:
 // The directory at `relative` below `root` ("" or "." is root itself);
 // invalid when a component is missing, not a directory, or a link.
 Descriptor openDirectory(int root, const QByteArray &relative);
+
+// The names in the directory `relative` below `root`, sorted, without "."
+// and ".."; `ok` tells whether it could be read.
+QByteArrayList sortedNames(int root, const QByteArray &relative, bool *ok);
 
 // The parent part and the last component of a relative path.
 QByteArray parentOf(const QByteArray &relative);

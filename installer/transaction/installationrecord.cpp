@@ -1,6 +1,7 @@
 #include "installer/transaction/installationrecord.h"
 
 #include "installer/productidentity.h"
+#include "installer/transaction/beneath.h"
 #include "util/contenthash.h"
 
 #include <QByteArrayList>
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -62,55 +62,52 @@ QString pathProblem(const QByteArray &path)
     return QString();
 }
 
-bool describeBelow(const QByteArray &root, const QByteArray &relative,
+bool cannotRecord(const QByteArray &path, QString *error)
+{
+    *error = InstallationRecord::tr("Could not record \"%1\": %2")
+                 .arg(QFile::decodeName(path), qt_error_string(errno));
+    return false;
+}
+
+bool describeBelow(Beneath::Root &root, const QByteArray &relative,
                    QVector<InstallationRecord::Entry> *entries, QString *error)
 {
-    const QByteArray directory = relative.isEmpty() ? root : root + '/' + relative;
-    DIR *stream = ::opendir(directory.constData());
-    if (!stream) {
-        *error = InstallationRecord::tr("Could not read \"%1\": %2")
-                     .arg(QFile::decodeName(directory), qt_error_string(errno));
-        return false;
-    }
-    QByteArrayList names;
-    while (const dirent *item = ::readdir(stream)) {
-        const QByteArray name(item->d_name);
-        if (name != "." && name != "..")
-            names << name;
-    }
-    ::closedir(stream);
-    std::sort(names.begin(), names.end());
+    bool ok = false;
+    const QByteArrayList names = Beneath::sortedNames(root.fd(), relative, &ok);
+    if (!ok)
+        return cannotRecord(relative, error);
     for (const QByteArray &name : names) {
         const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
-        const QByteArray full = root + '/' + path;
         if (relative.isEmpty() && (name == ".installed" || name == InstallationRecord::fileName))
             continue;
-        struct stat st = {};
         InstallationRecord::Entry entry;
         entry.path = path;
-        bool ok = ::lstat(full.constData(), &st) == 0;
+        struct stat st = {};
+        QByteArray base;
+        const int parent = root.parentOf(path, &base);
+        if (parent < 0 || ::fstatat(parent, base.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return cannotRecord(path, error);
         entry.mode = st.st_mode & 07777;
-        if (ok && S_ISLNK(st.st_mode)) {
+        if (S_ISLNK(st.st_mode)) {
             entry.type = InstallationRecord::Entry::Link;
             char target[4096];
-            const ssize_t length = ::readlink(full.constData(), target, sizeof target);
-            ok = length > 0;
-            entry.target = QByteArray(target, ok ? int(length) : 0);
+            const ssize_t length = ::readlinkat(parent, base.constData(), target, sizeof target);
+            if (length <= 0)
+                return cannotRecord(path, error);
+            entry.target = QByteArray(target, int(length));
             entry.size = entry.target.size();
-        } else if (ok && S_ISREG(st.st_mode)) {
-            const int fd = ::open(full.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            entry.hash = fd >= 0 ? ContentHash::ofDescriptor(fd) : QByteArray();
-            ok = !entry.hash.isEmpty();
-            if (fd >= 0)
-                ::close(fd);
+        } else if (S_ISREG(st.st_mode)) {
+            const Beneath::Descriptor file(
+                ::openat(parent, base.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            entry.hash = file.isValid() ? ContentHash::ofDescriptor(file.get()) : QByteArray();
+            if (entry.hash.isEmpty())
+                return cannotRecord(path, error);
             entry.size = st.st_size;
-        } else if (ok) {
+        } else if (S_ISDIR(st.st_mode)) {
             entry.type = InstallationRecord::Entry::Directory;
-        }
-        if (!ok) {
-            *error = InstallationRecord::tr("Could not read \"%1\": %2")
-                         .arg(QFile::decodeName(full), qt_error_string(errno));
-            return false;
+        } else {
+            errno = EINVAL;
+            return cannotRecord(path, error);
         }
         entries->append(entry);
         if (entry.type == InstallationRecord::Entry::Directory
@@ -143,7 +140,12 @@ InstallationRecord InstallationRecord::forThisRun(const QString &sourceKind,
 bool InstallationRecord::describeTree(const QString &directory, QString *error)
 {
     entries.clear();
-    return describeBelow(QFile::encodeName(directory), QByteArray(), &entries, error);
+    const Beneath::Descriptor top(
+        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Beneath::Root root(top.get());
+    if (!top.isValid())
+        return cannotRecord(QFile::encodeName(directory), error);
+    return describeBelow(root, QByteArray(), &entries, error);
 }
 
 QByteArray InstallationRecord::toText() const

@@ -65,25 +65,6 @@ int locate(const QByteArray &absolute, Site *site)
     return 0;
 }
 
-QByteArrayList sortedNames(int root, const QByteArray &relative, bool *ok)
-{
-    QByteArrayList names;
-    Descriptor directory = Beneath::openDirectory(root, relative);
-    DIR *stream = directory.isValid() ? ::fdopendir(directory.get()) : nullptr;
-    *ok = stream != nullptr;
-    if (!stream)
-        return names;
-    directory.release();
-    while (const dirent *item = ::readdir(stream)) {
-        const QByteArray name(item->d_name);
-        if (name != "." && name != "..")
-            names << name;
-    }
-    ::closedir(stream);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool isBelowAny(const QByteArray &path, const QSet<QByteArray> &directories)
 {
     for (int slash = path.indexOf('/'); slash >= 0; slash = path.indexOf('/', slash + 1)) {
@@ -178,7 +159,7 @@ private:
     bool listStaged(const QByteArray &directory)
     {
         bool ok = false;
-        for (const QByteArray &name : sortedNames(m_stage.fd(), directory, &ok)) {
+        for (const QByteArray &name : Beneath::sortedNames(m_stage.fd(), directory, &ok)) {
             if (directory.isEmpty() && name == m_reserved) {
                 errno = EEXIST;
                 return false;
@@ -197,7 +178,7 @@ private:
     bool placeBelow(const QByteArray &directory)
     {
         bool ok = false;
-        for (const QByteArray &name : sortedNames(m_stage.fd(), directory, &ok)) {
+        for (const QByteArray &name : Beneath::sortedNames(m_stage.fd(), directory, &ok)) {
             if (isTopLevelSpecial(directory, name))
                 continue;
             const QByteArray path = TransactionFiles::join(directory, name);
@@ -223,7 +204,7 @@ private:
     bool holdsOnlyPrevious(const QByteArray &directory)
     {
         bool ok = false;
-        for (const QByteArray &name : sortedNames(m_home.fd(), directory, &ok)) {
+        for (const QByteArray &name : Beneath::sortedNames(m_home.fd(), directory, &ok)) {
             const QByteArray path = TransactionFiles::join(directory, name);
             struct stat st;
             if (!m_previous.contains(path) || !Beneath::status(m_home, path, &st)

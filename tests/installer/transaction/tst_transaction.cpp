@@ -109,6 +109,14 @@ QString differences(const QMap<QByteArray, QByteArray> &a, const QMap<QByteArray
 
 const int kills = 50;
 
+Scenario fetchScenario()
+{
+    QFETCH(bool, existing);
+    QFETCH(bool, reinstall);
+    QFETCH(bool, linkInTheWay);
+    return Scenario{existing, reinstall, linkInTheWay};
+}
+
 double now()
 {
     timespec t;
@@ -175,10 +183,7 @@ QMap<QByteArray, QByteArray> tst_Transaction::expectedAfter(const Scenario &s)
 
 void tst_Transaction::commitAndRollback()
 {
-    QFETCH(bool, existing);
-    QFETCH(bool, reinstall);
-    QFETCH(bool, linkInTheWay);
-    const Scenario s{existing, reinstall, linkInTheWay};
+    const Scenario s = fetchScenario();
     const QByteArray destination = destinationIn(work, s);
     QVERIFY(prepare(work, s, true));
     const QMap<QByteArray, QByteArray> before = snapshotTree(work, true);
@@ -195,7 +200,7 @@ void tst_Transaction::commitAndRollback()
     Transaction transaction(QFile::decodeName(destination));
     QVERIFY2(transaction.begin(), qPrintable(transaction.errorString()));
     QVERIFY(fill(transaction));
-    transaction.setPreviousEntries(reinstall ? pathsOf(earlierTree()) : QSet<QByteArray>());
+    transaction.setPreviousEntries(s.reinstall ? pathsOf(earlierTree()) : QSet<QByteArray>());
     QVERIFY2(transaction.commit(), qPrintable(transaction.errorString()));
     QCOMPARE(differences(snapshotTree(work, false), expectedAfter(s)), QString());
     QCOMPARE(leftovers(), QStringList());
@@ -221,10 +226,7 @@ pid_t tst_Transaction::startChild(const QByteArray &destination, const Scenario 
 
 void tst_Transaction::killed()
 {
-    QFETCH(bool, existing);
-    QFETCH(bool, reinstall);
-    QFETCH(bool, linkInTheWay);
-    const Scenario s{existing, reinstall, linkInTheWay};
+    const Scenario s = fetchScenario();
     const QByteArray destination = destinationIn(work, s);
     const QMap<QByteArray, QByteArray> after = expectedAfter(s);
 
