@@ -291,6 +291,14 @@ bool setDirectoryAttributes(Root &root, const QByteArray &relative, mode_t mode,
     return !times || ::futimens(directory.get(), times) == 0;
 }
 
+void lendWritePermission(Root &root, const QByteArray &relative)
+{
+    const Descriptor directory = openDirectory(root.fd(), relative);
+    struct stat st;
+    if (directory.isValid() && ::fstat(directory.get(), &st) == 0 && !(st.st_mode & S_IWUSR))
+        ::fchmod(directory.get(), (st.st_mode & 07777) | S_IWUSR);
+}
+
 bool syncDirectory(int fd)
 {
     return ::fsync(fd) == 0;

@@ -85,6 +85,11 @@ bool removeTree(Root &root, const QByteArray &relative);
 bool setDirectoryAttributes(Root &root, const QByteArray &relative, mode_t mode,
                             const struct timespec *times);
 
+// Gives the directory `relative` below `root` its owner's write permission
+// when it lacks it, so that entries can be moved in and out; the caller
+// knows the mode to put back.
+void lendWritePermission(Root &root, const QByteArray &relative);
+
 // Makes the directory's entries durable.
 bool syncDirectory(int fd);
 

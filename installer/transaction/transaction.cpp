@@ -338,8 +338,8 @@ bool Transaction::begin()
     const QString note = TransactionFiles::notePath(m_homePath, m_name);
     QDir().mkpath(QFileInfo(note).path());
     QSaveFile noteFile(note);
-    if (noteFile.open(QIODevice::WriteOnly))
-        noteFile.write(header) == header.size() && noteFile.commit();
+    if (noteFile.open(QIODevice::WriteOnly) && noteFile.write(header) == header.size())
+        noteFile.commit();
 
     if (::mkdirat(m_home.get(), m_name.constData(), 0700) != 0) {
         const int error = errno;
@@ -443,6 +443,15 @@ bool Transaction::commitExisting()
         return Beneath::makeDirectories(backupRoot, Beneath::parentOf(path))
             && Beneath::move(homeRoot, path, backupRoot, path);
     };
+    // Entries move out of the staged directories and in and out of the
+    // destination's; a read-only one of either gets its mode at the end (or
+    // back on rollback).
+    for (const Step &step : steps) {
+        if (step.kind == Step::Directory)
+            Beneath::lendWritePermission(homeRoot, step.path);
+    }
+    for (const CommitPlanner::Merged &merged : planner.merged())
+        Beneath::lendWritePermission(stageRoot, merged.path);
     for (const Step &step : steps) {
         const bool ok = step.kind == Step::Directory
             || (step.kind == Step::Remove && moveAside(step.path))
@@ -452,7 +461,12 @@ bool Transaction::commitExisting()
             return failMoving(errno);
     }
     // Merged directories take the new tree's mode and times, set last since
-    // every rename into them changed their times.
+    // every rename into them changed their times; the others keep their mode.
+    for (const Step &step : steps) {
+        if (step.kind == Step::Directory
+            && !Beneath::setDirectoryAttributes(homeRoot, step.path, step.mode, nullptr))
+            return failMoving(errno);
+    }
     for (const CommitPlanner::Merged &merged : planner.merged()) {
         const struct timespec times[2] = {merged.staged.st_atim, merged.staged.st_mtim};
         if (!Beneath::setDirectoryAttributes(homeRoot, merged.path, merged.staged.st_mode,

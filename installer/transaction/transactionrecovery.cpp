@@ -27,20 +27,29 @@ const int directoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 bool reversePlan(Beneath::Root &home, Beneath::Root &stage, Beneath::Root *backup,
                  const QVector<Step> &plan)
 {
+    // The directories entries move in and out of may have been given a
+    // read-only mode by the commit; theirs comes back at the end.
+    for (const Step &step : plan) {
+        if (step.kind == Step::Directory) {
+            Beneath::lendWritePermission(home, step.path);
+            Beneath::lendWritePermission(stage, step.path);
+        }
+    }
     bool ok = true;
-    struct stat st;
+    struct stat here, saved;
     for (auto step = plan.crbegin(); step != plan.crend(); ++step) {
         if (step->kind == Step::Directory)
             continue;
-        if (step->kind == Step::Place && !Beneath::status(stage, step->path, &st)
-            && Beneath::status(home, step->path, &st))
+        if (step->kind == Step::Place && !Beneath::status(stage, step->path, &here)
+            && Beneath::status(home, step->path, &here))
             ok = Beneath::move(home, step->path, stage, step->path) && ok;
         if ((step->kind == Step::Remove || step->replaces) && backup
-            && Beneath::status(*backup, step->path, &st) && !Beneath::status(home, step->path, &st)) {
+            && Beneath::status(*backup, step->path, &saved)
+            && !Beneath::status(home, step->path, &here)) {
             ok = Beneath::move(*backup, step->path, home, step->path) && ok;
             // A directory's mode was lent write permission for its move.
             const mode_t mode = step->kind == Step::Remove ? step->mode : step->replacedMode;
-            if (S_ISDIR(st.st_mode) && (st.st_mode & 07777) != mode)
+            if (S_ISDIR(saved.st_mode) && (saved.st_mode & 07777) != mode)
                 ok = Beneath::setDirectoryAttributes(home, step->path, mode, nullptr) && ok;
         }
     }

@@ -10,11 +10,15 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -28,7 +32,10 @@ struct Scenario
     bool existing;
     bool reinstall;    // an earlier installation, with files the new one drops
     bool linkInTheWay; // the destination has a link to outside where the new tree has a directory
+    bool unprivileged; // run as nobody, with read-only directories in both trees
 };
+
+const uid_t nobody = 65534;
 
 const Tree &earlierTree()
 {
@@ -71,7 +78,36 @@ bool prepare(const QByteArray &work, const Scenario &s, bool withEarlier)
     }
     if (s.linkInTheWay && withEarlier)
         ok = ok && ::symlink("../outside", (destination + "/lib").constData()) == 0;
+    if (s.unprivileged && withEarlier)
+        ok = ok && ::chmod((destination + "/share/doc").constData(), 0555) == 0
+            && ::chmod((destination + "/lib/plugins").constData(), 0555) == 0;
     return ok;
+}
+
+// Everything below `work` given to nobody, who must also reach it.
+bool giveAway(const QByteArray &work, const Scenario &s)
+{
+    return !s.unprivileged
+        || (openUpTo(QFile::decodeName(work))
+            && QProcess::execute(QStringLiteral("chown"),
+                                 {QStringLiteral("-R"), QStringLiteral("-h"), QStringLiteral("65534:65534"),
+                                  QFile::decodeName(work)})
+                == 0);
+}
+
+// Runs `work` as nobody in a child process when the scenario says so.
+bool runAs(const Scenario &s, const std::function<bool()> &work)
+{
+    if (!s.unprivileged)
+        return work();
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(::setgroups(0, nullptr) == 0 && ::setresgid(nobody, nobody, nobody) == 0
+                        && ::setresuid(nobody, nobody, nobody) == 0 && work()
+                    ? 0
+                    : 1);
+    int status = -1;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 QSet<QByteArray> pathsOf(const Tree &tree)
@@ -82,10 +118,18 @@ QSet<QByteArray> pathsOf(const Tree &tree)
     return paths;
 }
 
-bool fill(Transaction &transaction)
+bool writeNewTree(const QByteArray &directory, const Scenario &s)
 {
-    const QByteArray staging = QFile::encodeName(transaction.stagingDirectory());
-    return writeTree(newTree(), staging) && writeFile(staging + "/" + Transaction::markerName, "");
+    return writeTree(newTree(), directory)
+        && writeFile(directory + "/" + Transaction::markerName, "")
+        && (!s.unprivileged
+            || (::chmod((directory + "/share/icons").constData(), 0555) == 0
+                && ::chmod((directory + "/share/doc").constData(), 0555) == 0));
+}
+
+bool fill(Transaction &transaction, const Scenario &s)
+{
+    return writeNewTree(QFile::encodeName(transaction.stagingDirectory()), s);
 }
 
 QStringList leftovers()
@@ -114,7 +158,8 @@ Scenario fetchScenario()
     QFETCH(bool, existing);
     QFETCH(bool, reinstall);
     QFETCH(bool, linkInTheWay);
-    return Scenario{existing, reinstall, linkInTheWay};
+    QFETCH(bool, unprivileged);
+    return Scenario{existing, reinstall, linkInTheWay, unprivileged};
 }
 
 double now()
@@ -151,6 +196,7 @@ private:
 
 void tst_Transaction::init()
 {
+    memory.reset();
     scratch.reset(new QTemporaryDir);
     QVERIFY(scratch->isValid());
     // In memory where the system allows: the runs need not wait for a disk.
@@ -164,10 +210,13 @@ void tst_Transaction::commitAndRollback_data()
     QTest::addColumn<bool>("existing");
     QTest::addColumn<bool>("reinstall");
     QTest::addColumn<bool>("linkInTheWay");
-    QTest::newRow("fresh destination below two missing directories") << false << false << false;
-    QTest::newRow("existing empty destination") << true << false << false;
-    QTest::newRow("re-install with a dropped file and site-added files") << true << true << false;
-    QTest::newRow("link to outside where the new tree has a directory") << true << false << true;
+    QTest::addColumn<bool>("unprivileged");
+    QTest::newRow("fresh destination below two missing directories") << false << false << false << false;
+    QTest::newRow("existing empty destination") << true << false << false << false;
+    QTest::newRow("re-install with a dropped file and site-added files") << true << true << false << false;
+    QTest::newRow("link to outside where the new tree has a directory") << true << false << true << false;
+    if (::getuid() == 0)
+        QTest::newRow("re-install over read-only directories, as nobody") << true << true << false << true;
 }
 
 QMap<QByteArray, QByteArray> tst_Transaction::expectedAfter(const Scenario &s)
@@ -175,8 +224,7 @@ QMap<QByteArray, QByteArray> tst_Transaction::expectedAfter(const Scenario &s)
     const QByteArray expected = QFile::encodeName(scratch->filePath(QStringLiteral("expected")));
     const QByteArray destination = destinationIn(expected, s);
     if (!prepare(expected, s, false) || !QDir().mkpath(QFile::decodeName(destination))
-        || !writeTree(newTree(), destination)
-        || !writeFile(destination + "/" + Transaction::markerName, ""))
+        || !writeNewTree(destination, s) || !giveAway(expected, s))
         return {};
     return snapshotTree(expected, false);
 }
@@ -185,23 +233,23 @@ void tst_Transaction::commitAndRollback()
 {
     const Scenario s = fetchScenario();
     const QByteArray destination = destinationIn(work, s);
-    QVERIFY(prepare(work, s, true));
+    QVERIFY(prepare(work, s, true) && giveAway(work, s));
     const QMap<QByteArray, QByteArray> before = snapshotTree(work, true);
-
-    {
+    const auto install = [&](bool commit) {
         Transaction transaction(QFile::decodeName(destination));
-        QVERIFY2(transaction.begin(), qPrintable(transaction.errorString()));
-        QVERIFY(fill(transaction));
-        QVERIFY2(transaction.rollback(), qPrintable(transaction.errorString()));
-    }
+        transaction.setPreviousEntries(s.reinstall ? pathsOf(earlierTree()) : QSet<QByteArray>());
+        const bool ok = transaction.begin() && fill(transaction, s)
+            && (commit ? transaction.commit() : transaction.rollback());
+        if (!ok)
+            qWarning("%s", qPrintable(transaction.errorString()));
+        return ok;
+    };
+
+    QVERIFY(runAs(s, [&] { return install(false); }));
     QCOMPARE(differences(snapshotTree(work, true), before), QString());
     QCOMPARE(leftovers(), QStringList());
 
-    Transaction transaction(QFile::decodeName(destination));
-    QVERIFY2(transaction.begin(), qPrintable(transaction.errorString()));
-    QVERIFY(fill(transaction));
-    transaction.setPreviousEntries(s.reinstall ? pathsOf(earlierTree()) : QSet<QByteArray>());
-    QVERIFY2(transaction.commit(), qPrintable(transaction.errorString()));
+    QVERIFY(runAs(s, [&] { return install(true); }));
     QCOMPARE(differences(snapshotTree(work, false), expectedAfter(s)), QString());
     QCOMPARE(leftovers(), QStringList());
 }
@@ -212,8 +260,12 @@ pid_t tst_Transaction::startChild(const QByteArray &destination, const Scenario 
     const pid_t child = ::fork();
     if (child != 0)
         return child;
+    if (s.unprivileged
+        && (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
+            || ::setresuid(nobody, nobody, nobody) != 0))
+        ::_exit(4);
     Transaction transaction(QFile::decodeName(destination));
-    if (!transaction.begin() || !fill(transaction))
+    if (!transaction.begin() || !fill(transaction, s))
         ::_exit(1);
     transaction.setPreviousEntries(s.reinstall ? pathsOf(earlierTree()) : QSet<QByteArray>());
     const double commitStart = now() - start;
@@ -237,7 +289,7 @@ void tst_Transaction::killed()
     int status = -1;
     for (int run = 0; run < 3; ++run) {
         removeTree(work);
-        QVERIFY(prepare(work, s, true));
+        QVERIFY(prepare(work, s, true) && giveAway(work, s));
         ::waitpid(startChild(destination, s, pipeFds[1]), &status, 0);
         double times[2] = {};
         QCOMPARE(::read(pipeFds[0], times, sizeof times), ssize_t(sizeof times));
@@ -254,7 +306,7 @@ void tst_Transaction::killed()
     int restored = 0, completed = 0;
     for (int run = 0; run < kills; ++run) {
         removeTree(work);
-        QVERIFY(prepare(work, s, true));
+        QVERIFY(prepare(work, s, true) && giveAway(work, s));
         const QMap<QByteArray, QByteArray> before = snapshotTree(work, true);
         const double from = run % 2 ? phases[0] : 0;
         const double delay = from + random.generateDouble() * (phases[1] * 1.1 - from);
