@@ -280,6 +280,8 @@ bool Tar::copyTree(const QByteArray &source, const QByteArray &destination, Tree
         emit error(tr("Could not create directory \"%1\".").arg(QFile::decodeName(destination)));
         return false;
     }
+    if (!m_permissions.settleDirectory(destination))
+        emit error(tr("Error changing permissions on \"%1\".").arg(QFile::decodeName(destination)));
     // Known only once it exists; the count looked at the same directory.
     if (walk.destinationPending) {
         walk.destinationPending = false;
@@ -376,8 +378,7 @@ Tar::CopyOutcome Tar::copyOneFile(const QByteArray &from, const QByteArray &to, 
         emit error(tr("Error reading file information for \"%1\".").arg(source));
         return CopyOutcome::Failed;
     }
-    const mode_t base = (S_ISDIR(st.st_mode) || (st.st_mode & S_IXUSR)) ? 0777 : 0666;
-    if (::chmod(to.constData(), base & ~umask & 0777) != 0) {
+    if (!m_permissions.settle(to, m_permissions.fileMode(st.st_mode, umask))) {
         emit error(tr("Error changing permissions on \"%1\".").arg(destination));
         return CopyOutcome::Failed;
     }

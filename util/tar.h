@@ -1,6 +1,8 @@
 #ifndef ZARVO_UTIL_TAR_H
 #define ZARVO_UTIL_TAR_H
 
+#include "util/treepermissions.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -37,6 +39,9 @@ public:
     // Archive (tararchive.cpp)
     int countArchiveEntries(const QString &archive);
     bool extract(const QString &archive, const QString &destination, int total);
+
+    // The modes and group of everything copied or extracted from now on.
+    void setPermissions(const TreePermissions &permissions) { m_permissions = permissions; }
 
     QString lastError() const { return m_lastError; }
     bool isCancelRequested() const { return cancelRequested.load(); }
@@ -101,6 +106,7 @@ private:
 
     QString m_lastError;
     std::atomic<bool> cancelRequested;
+    TreePermissions m_permissions;
 };
 
 #endif
