@@ -1,6 +1,8 @@
 #ifndef ZARVO_ENGINE_INSTALLER_H
 #define ZARVO_ENGINE_INSTALLER_H
 
+#include "util/treepermissions.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -31,6 +33,12 @@ public:
     int installMode() const { return m_installMode; }
     void setInstallMode(int mode) { m_installMode = mode; }
 
+    // An installation for all users (install mode 0) gets fixed modes; one
+    // given to a group belongs to it and is closed to others.
+    void setGroup(gid_t group) { m_permissions.setGroup(group); }
+    // A site's module tree that gets the modulefile too; none when empty.
+    void setModuleTree(const QString &directory) { m_moduleTree = directory; }
+
     QString destination() const { return m_destination; }
     // The installation in progress or last run, if any (owned by this object).
     InstallThread *installThread() const { return thread.get(); }
@@ -51,6 +59,8 @@ private:
     int m_installMode;
     QString m_destination;
     UserPrompt *m_prompt;
+    TreePermissions m_permissions;
+    QString m_moduleTree;
 };
 
 #endif

@@ -1,5 +1,6 @@
 #include "fixture.h"
 
+#include "tests/support/siteentries.h"
 #include "tests/support/testenvironment.h"
 
 #include <QCryptographicHash>
@@ -167,8 +168,9 @@ bool removeLicenceFile(const QString &sourceDir, const QString &name)
     return QFile::remove(sourceDir + QStringLiteral("/license_terms/") + name);
 }
 
-QString compareTrees(const QString &expected, const QString &actual, const QStringList &ignored)
+QString compareTrees(const QString &expected, const QString &actual, QStringList ignored)
 {
+    ignored << QStringLiteral(".installed") << siteEntries();
     QStringList problems;
     const QStringList want = listing(expected);
     const QStringList have = listing(actual);

@@ -31,9 +31,11 @@ bool removeLicenceFile(const QString &sourceDir, const QString &name);
 
 // Differences between two trees (names, kinds, contents, executable bits,
 // modification times of files in whole seconds),
-// one per line; empty when they agree. Relative paths in `ignored` are skipped.
+// one per line; empty when they agree. Relative paths in `ignored` are
+// skipped, and so are the marker and what every installation adds beside
+// its payload.
 QString compareTrees(const QString &expected, const QString &actual,
-                     const QStringList &ignored = QStringList());
+                     QStringList ignored = QStringList());
 // Regular files below root.
 int countFiles(const QString &root);
 
