@@ -9,6 +9,9 @@ class Installer;
 // installDir with the desktop, through the installation's own tools.
 void installLaunchIcons(Installer &installer, const QString &installDir);
 
+// True inside a desktop session, where icons and a menu entry are registered.
+bool desktopSessionPresent();
+
 // True when the installer runs from a build tree: a Makefile beside the
 // program, in its parent, in the working directory or in the latter's parent.
 bool isBuildTree();

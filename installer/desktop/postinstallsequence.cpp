@@ -40,7 +40,9 @@ void runPostInstallSequence(Installer &installer, const QString &installDir,
                                 warning);
     }
 
-    showStatus(QCoreApplication::translate("InstallerWizard", "Adding icons to desktop menu"));
+    // Without a desktop session only the desktop entry is rewritten.
+    if (desktopSessionPresent())
+        showStatus(QCoreApplication::translate("InstallerWizard", "Adding icons to desktop menu"));
     installLaunchIcons(installer, installDir);
 
     showStatus(QCoreApplication::translate("InstallerWizard", "Creating file association"));
