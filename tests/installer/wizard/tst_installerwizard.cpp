@@ -486,7 +486,8 @@ void tst_InstallerWizard::tabOrderTopToBottom_data()
 
     QTest::newRow("licence") << 1
                              << QStringList{"licenceTextBrowser", "acceptRadioButton", "radioButton_2"};
-    QTest::newRow("install type") << 2 << QStringList{"allUsersRadioButton", "justForMeRadioButton"};
+    QTest::newRow("install type") << 2 << QStringList{"allUsersRadioButton", "justForMeRadioButton",
+                                                      "moduleTreeCheckBox", "moduleTreeLineEdit"};
     QTest::newRow("destination") << 3 << QStringList{"destLineEdit", "pushButton"};
 }
 
