@@ -123,8 +123,10 @@ bool SiteFiles::writeFile(const QString &path, const QString &text)
 
 QString SiteFiles::moduleTreeProblem(const QString &directory)
 {
+    if (directory.isEmpty())
+        return tr("No module directory is given.");
     const QFileInfo tree(directory);
-    if (directory.isEmpty() || !tree.exists())
+    if (!tree.exists())
         return tr("The module directory \"%1\" does not exist.").arg(directory);
     if (!tree.isDir())
         return tr("The module directory \"%1\" is not a directory.").arg(directory);

@@ -13,7 +13,11 @@ void InstallerWizard::setUpModuleTree()
     ui->moduleTreeAdviceLabel->setPalette(ui->directoryAdviceLabel->palette());
     ui->moduleTreeAdviceLabel->hide();
     ui->moduleTreeLineEdit->setEnabled(false);
-    connect(ui->moduleTreeCheckBox, &QCheckBox::toggled, this, [this] { verifyModuleTree(); });
+    connect(ui->moduleTreeCheckBox, &QCheckBox::toggled, this, [this](bool checked) {
+        verifyModuleTree();
+        if (checked)
+            ui->moduleTreeLineEdit->setFocus();
+    });
     connect(ui->moduleTreeLineEdit, &QLineEdit::textChanged, this, [this] { verifyModuleTree(); });
 }
 

@@ -45,6 +45,8 @@ private slots:
     void licenceGatesNext();
     void destinationRule_data();
     void destinationRule();
+    void moduleTreeRule_data();
+    void moduleTreeRule();
     void defaultsByUser_data();
     void defaultsByUser();
     void loadLicence_data();
@@ -266,6 +268,44 @@ void tst_InstallerWizard::destinationRule()
     QCOMPARE(note->isVisible(), !valid);
     next->click();
     QCOMPARE(wizard.currentId(), valid ? 4 : 3);
+}
+
+void tst_InstallerWizard::moduleTreeRule_data()
+{
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QString>("tree");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("not ticked, nothing typed") << false << "" << true;
+    QTest::newRow("ticked, nothing typed") << true << "" << false;
+    QTest::newRow("ticked, a tree that does not exist") << true << "@/none" << false;
+    QTest::newRow("ticked, a file") << true << "@/bin/pesk" << false;
+    QTest::newRow("ticked, an existing tree") << true << "@" << true;
+}
+
+void tst_InstallerWizard::moduleTreeRule()
+{
+    QFETCH(bool, ticked);
+    QFETCH(QString, tree);
+    QFETCH(bool, valid);
+
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(temp.path()));
+    wizard.show();
+    QVERIFY(WizardDriver::goTo(wizard, 2));
+    auto *edit = part<QLineEdit>(wizard, "moduleTreeLineEdit");
+    auto *note = part<QLabel>(wizard, "moduleTreeAdviceLabel");
+    QVERIFY(!edit->isEnabled());
+    part<QCheckBox>(wizard, "moduleTreeCheckBox")->setChecked(ticked);
+    edit->setText(tree.replace(QLatin1Char('@'), temp.path()));
+    QCOMPARE(edit->isEnabled(), ticked);
+    // Leaving and coming back shows the page as the choice is.
+    for (int visit = 0; visit < 2; ++visit) {
+        QCOMPARE(button(wizard, QWizard::NextButton)->isEnabled(), valid);
+        QCOMPARE(note->isVisible(), !valid);
+        wizard.back();
+        wizard.next();
+    }
 }
 
 void tst_InstallerWizard::defaultsByUser_data()
