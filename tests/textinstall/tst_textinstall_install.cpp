@@ -7,6 +7,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,6 +15,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +26,22 @@ const int runTimeoutMs = 60000;
 QStringList installArguments(const QString &destination, const QStringList &more = QStringList())
 {
     return QStringList{QStringLiteral("--accept-licence")} + more + QStringList{destination};
+}
+
+// Runs `command` as nobody, with the supplementary group `group` if any;
+// true when it succeeds, `output` its standard output.
+bool asNobody(const QStringList &command, const QString &group, QString *output = nullptr)
+{
+    QProcess process;
+    process.start(QStringLiteral("setpriv"),
+                  QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                              group.isEmpty() ? QStringLiteral("--clear-groups")
+                                              : QStringLiteral("--groups=") + group}
+                      + command);
+    const bool ended = process.waitForFinished(30000);
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    return ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 } // namespace
@@ -48,6 +67,8 @@ private slots:
     void progressOnTerminal();
     void afterWork_data();
     void afterWork();
+    void permissions_data();
+    void permissions();
     void linksNoGraphicsLibraries();
 
 private:
@@ -431,6 +452,88 @@ void TestTextInstallInstall::afterWork()
     QCOMPARE(logged.contains(QLatin1String("xdg-desktop-menu")), desktopSession);
     QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")));
     QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/post-install.sh")));
+}
+
+void TestTextInstallInstall::permissions_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("group");
+
+    QTest::newRow("all users, unpacked tree") << "tree" << QString();
+    QTest::newRow("all users, archive without directory entries") << "archive" << QString();
+    QTest::newRow("--group users, unpacked tree") << "tree" << "users";
+    QTest::newRow("--group users, archive without directory entries") << "archive" << "users";
+}
+
+void TestTextInstallInstall::permissions()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, group);
+    if (::getuid() != 0)
+        QSKIP("installs for all users and reads as nobody: needs root");
+    const struct group *entry = group.isEmpty() ? nullptr : ::getgrnam(group.toLocal8Bit().constData());
+    if (!group.isEmpty() && !entry)
+        QSKIP("the machine has no group \"users\"");
+    const QString groupId = entry ? QString::number(entry->gr_gid) : QString();
+
+    QTemporaryDir work;
+    QVERIFY(::chmod(QFile::encodeName(work.path()).constData(), 0755) == 0);
+    QString why;
+    // Stored modes that the umask of a strict installer would keep from others.
+    const QString tree = work.filePath(QStringLiteral("tree"));
+    QVERIFY2(Fixture::writeTree(tree, Fixture::Plain, &why), qPrintable(why));
+    QVERIFY(::chmod(QFile::encodeName(tree + QStringLiteral("/doc/RELEASE-NOTES")), 0600) == 0);
+    QVERIFY(::chmod(QFile::encodeName(tree + QStringLiteral("/bin/lumo")), 0700) == 0);
+    QString source = tree;
+    if (kind == QLatin1String("archive")) {
+        source = work.filePath(QStringLiteral("packed"));
+        QVERIFY2(Fixture::writeArchiveSource(tree, source, &why, false), qPrintable(why));
+    }
+    const QString site = work.filePath(QStringLiteral("site"));
+    QVERIFY(QDir().mkpath(site));
+    // Its missing parent is the installation's too.
+    const QString destination = work.filePath(QStringLiteral("opt/zarvo"));
+    const QStringList options =
+        QStringList{QStringLiteral("--modulefiles"), site}
+        + (group.isEmpty() ? QStringList{QStringLiteral("--all-users")}
+                           : QStringList{QStringLiteral("--group"), group});
+    ProgramRun run(ProgramRun::Pipes, source, installArguments(destination, options),
+                   Fixture::environment());
+    const mode_t oldMask = ::umask(077);
+    const bool started = run.start();
+    ::umask(oldMask);
+    QVERIFY(started);
+    QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");
+    QVERIFY2(run.exitStatus() == 0, run.errorOutput().constData());
+
+    QStringList made{work.filePath(QStringLiteral("opt")), destination,
+                     site + QStringLiteral("/corvane-zarvo"),
+                     site + QStringLiteral("/corvane-zarvo/25.1.3")};
+    QDirIterator it(destination, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        made << it.next();
+    const mode_t closed = group.isEmpty() ? 0 : 05;
+    QStringList wrong;
+    for (const QString &path : made) {
+        struct stat st;
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
+        const mode_t want = (S_ISDIR(st.st_mode) || (st.st_mode & S_IXUSR) ? 0755 : 0644) & ~closed;
+        if ((st.st_mode & 07777) != want || (entry && st.st_gid != entry->gr_gid))
+            wrong << QStringLiteral("%1 %2:%3").arg(st.st_mode & 07777, 0, 8).arg(st.st_gid).arg(path);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char('\n'))));
+
+    // Everything can be read and entered by others, or by the group's members alone.
+    QString unreadable;
+    QVERIFY(asNobody({QStringLiteral("find"), destination, QStringLiteral("("), QStringLiteral("!"),
+                      QStringLiteral("-readable"), QStringLiteral("-o"), QStringLiteral("-type"),
+                      QStringLiteral("d"), QStringLiteral("!"), QStringLiteral("-executable"),
+                      QStringLiteral(")"), QStringLiteral("-print")},
+                     groupId, &unreadable));
+    QVERIFY2(unreadable.isEmpty(), qPrintable(unreadable));
+    QCOMPARE(asNobody({QStringLiteral("cat"), destination + QStringLiteral("/bin/pesk")}, QString()),
+             group.isEmpty());
 }
 
 void TestTextInstallInstall::linksNoGraphicsLibraries()
