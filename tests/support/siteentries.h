@@ -12,13 +12,11 @@ inline QStringList siteEntries()
 {
     QStringList entries;
     for (const QString &file : SiteFiles::installedFiles()) {
-        for (int slash = file.indexOf(QLatin1Char('/')); slash > 0;
-             slash = file.indexOf(QLatin1Char('/'), slash + 1)) {
-            if (!entries.contains(file.left(slash)))
-                entries << file.left(slash);
-        }
+        for (int slash = 0; (slash = file.indexOf(QLatin1Char('/'), slash + 1)) > 0;)
+            entries << file.left(slash);
         entries << file;
     }
+    entries.removeDuplicates();
     return entries;
 }
 

@@ -15,24 +15,6 @@ const char lmodInit[] = "/usr/share/lmod/lmod/init/bash";
 // Unpacked by scripts/test (ensure_environment_modules): it conflicts with Lmod.
 const char moduleCommand[] = ZARVO_SOURCE_DIR "/out/environment-modules/usr/lib/modulecmd.tcl";
 
-// Reads what a clean shell prints; its error output goes after a line "--".
-QString runClean(const QStringList &shell, const QString &script,
-                 const QMap<QString, QString> &variables)
-{
-    QProcessEnvironment environment;
-    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
-    environment.insert(QStringLiteral("HOME"), TestEnvironment::home());
-    for (auto it = variables.cbegin(); it != variables.cend(); ++it)
-        environment.insert(it.key(), it.value());
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(shell.first(), shell.mid(1) + QStringList{QStringLiteral("-c"), script});
-    if (!process.waitForFinished(60000))
-        return QStringLiteral("-- the shell did not end");
-    return QString::fromLocal8Bit(process.readAllStandardOutput()) + QStringLiteral("--\n")
-        + QString::fromLocal8Bit(process.readAllStandardError());
-}
-
 } // namespace
 
 class TestModuleSystems : public QObject
@@ -41,16 +23,12 @@ class TestModuleSystems : public QObject
 
 private slots:
     void initTestCase();
-    void moduleSystems_data();
-    void moduleSystems();
-    void shellScripts_data();
-    void shellScripts();
+    void setUp_data();
+    void setUp();
 
 private:
-    void check(const QString &output, bool secondMayReplace);
-
     QTemporaryDir m_root;
-    QMap<QString, QString> m_variables;
+    QProcessEnvironment m_clean;
 };
 
 void TestModuleSystems::initTestCase()
@@ -68,109 +46,103 @@ void TestModuleSystems::initTestCase()
                     installation},
                    Fixture::environment());
     QVERIFY(run.start());
-    run.closeInput();
-    QVERIFY2(run.finish(60000), "the installation did not end");
-    QVERIFY2(run.exitStatus() == 0, run.errorOutput().constData());
+    QVERIFY2(run.finish(60000) && run.exitStatus() == 0, run.errorOutput().constData());
 
     // Another version of the suite, in both module trees and with its own scripts.
     const SetupInstallation other{second, QStringLiteral("26.0"), QString()};
-    QVERIFY(Fixture::writeFile(second + QStringLiteral("/bin/pesk"), "#!/bin/sh\necho 26.0\n", true));
-    for (const QString &modules : {site, installation + QStringLiteral("/modulefiles")})
-        QVERIFY(Fixture::writeFile(modules + QStringLiteral("/corvane-zarvo/26.0"),
-                                   moduleFileText(other).toLocal8Bit()));
-    QVERIFY(Fixture::writeFile(second + QStringLiteral("/etc/profile.d/corvane-zarvo.sh"),
-                               shSetupText(other).toLocal8Bit()));
-    QVERIFY(Fixture::writeFile(second + QStringLiteral("/etc/profile.d/corvane-zarvo.csh"),
-                               cshSetupText(other).toLocal8Bit()));
-    m_variables = {{QStringLiteral("ZARVO"), installation}, {QStringLiteral("SECOND"), second},
-                   {QStringLiteral("SITE"), site}, {QStringLiteral("MODULECMD"), moduleCommand}};
+    const QMap<QString, QString> files{
+        {second + QStringLiteral("/bin/pesk"), QStringLiteral("#!/bin/sh\n")},
+        {site + QStringLiteral("/corvane-zarvo/26.0"), moduleFileText(other)},
+        {installation + QStringLiteral("/modulefiles/corvane-zarvo/26.0"), moduleFileText(other)},
+        {second + QStringLiteral("/etc/profile.d/corvane-zarvo.sh"), shSetupText(other)},
+        {second + QStringLiteral("/etc/profile.d/corvane-zarvo.csh"), cshSetupText(other)}};
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        QVERIFY(Fixture::writeFile(it.key(), it.value().toLocal8Bit(), true));
+
+    const QStringList clean{QStringLiteral("PATH=/usr/bin:/bin"), "HOME=" + TestEnvironment::home(),
+                            "ZARVO=" + installation, "SECOND=" + second, "SITE=" + site,
+                            QStringLiteral("MODULECMD=") + QLatin1String(moduleCommand)};
+    for (const QString &variable : clean)
+        m_clean.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
 }
 
-// The first version's programs, root and manual pages; then, after the
-// second version was asked for, never both on PATH.
-void TestModuleSystems::check(const QString &output, bool secondMayReplace)
+void TestModuleSystems::setUp_data()
 {
-    const QString installation = m_variables.value(QStringLiteral("ZARVO"));
+    QTest::addColumn<QStringList>("shell");
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<bool>("secondReplaces");
+
+    // Loads the first version, shows what it set up, asks for the second
+    // version, shows PATH, and unloads.
+    const QString show = QStringLiteral(
+        "sh -c 'echo; echo \"pesk=$(command -v pesk)\"; echo \"root=$CORVANE_ZARVO_ROOT\"; "
+        "echo \"man=$MANPATH\"'\npesk\n");
+    const QString modules = QStringLiteral(
+        "\nmodule use \"%1\"; before=$PATH\nmodule load corvane-zarvo/25.1.3\n%2"
+        "module load corvane-zarvo/26.0\necho \"second=$PATH\"\nmodule unload corvane-zarvo\n"
+        "[ \"$PATH\" = \"$before\" ] && echo \"restored=${CORVANE_ZARVO_ROOT-}\"\n");
+    const QString lmod = QStringLiteral(". ") + QLatin1String(lmodInit) + modules;
+    const QString environmentModules =
+        QStringLiteral("module() { eval \"$(tclsh \"$MODULECMD\" bash \"$@\")\"; }") + modules;
+    const QStringList bash{QStringLiteral("bash"), QStringLiteral("--noprofile"),
+                           QStringLiteral("--norc")};
+    // Lmod swaps two versions of one module; Environment Modules refuses the second.
+    QTest::newRow("Lmod, the installation's tree")
+        << bash << lmod.arg(QStringLiteral("$ZARVO/modulefiles"), show) << true;
+    QTest::newRow("Lmod, the site's tree") << bash << lmod.arg(QStringLiteral("$SITE"), show) << true;
+    QTest::newRow("Environment Modules, the installation's tree")
+        << bash << environmentModules.arg(QStringLiteral("$ZARVO/modulefiles"), show) << false;
+    QTest::newRow("Environment Modules, the site's tree")
+        << bash << environmentModules.arg(QStringLiteral("$SITE"), show) << false;
+
+    // Sourced twice, which changes nothing, then the second version's, which
+    // says so and changes nothing either.
+    const QString scripts = QStringLiteral("%1 \"$ZARVO/etc/profile.d/corvane-zarvo.%2\"\n"
+                                           "%1 \"$ZARVO/etc/profile.d/corvane-zarvo.%2\"\n%3"
+                                           "%1 \"$SECOND/etc/profile.d/corvane-zarvo.%2\"\n"
+                                           "sh -c 'echo \"second=$PATH\"'\n");
+    const QString sh = scripts.arg(QStringLiteral("."), QStringLiteral("sh"), show);
+    const QString csh = scripts.arg(QStringLiteral("source"), QStringLiteral("csh"), show);
+    QTest::newRow("sh") << QStringList{QStringLiteral("sh")} << sh << false;
+    QTest::newRow("bash") << QStringList{QStringLiteral("bash"), QStringLiteral("--norc")} << sh
+                          << false;
+    QTest::newRow("tcsh") << QStringList{QStringLiteral("tcsh"), QStringLiteral("-f")} << csh
+                          << false;
+    QTest::newRow("BSD csh") << QStringList{QStringLiteral("bsd-csh"), QStringLiteral("-f")} << csh
+                             << false;
+}
+
+void TestModuleSystems::setUp()
+{
+    QFETCH(QStringList, shell);
+    QFETCH(QString, script);
+    QFETCH(bool, secondReplaces);
+    QVERIFY2(QFileInfo::exists(QLatin1String(lmodInit)), "no Lmod: scripts/test installs it");
+    QVERIFY2(QFileInfo::exists(QLatin1String(moduleCommand)),
+             "no Environment Modules: scripts/test unpacks it");
+
+    QProcess process;
+    process.setProcessEnvironment(m_clean);
+    process.start(shell.first(), shell.mid(1) + QStringList{QStringLiteral("-c"), script});
+    QVERIFY(process.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(process.readAllStandardOutput() + "\n--\n"
+                                                  + process.readAllStandardError());
+    const QString installation = m_clean.value(QStringLiteral("ZARVO"));
     for (const QString &line : {QStringLiteral("pesk=%1/bin/pesk"), QStringLiteral("root=%1"),
                                 QStringLiteral("man=%1/share/man"), QStringLiteral("pesk")})
         QVERIFY2(output.contains(QLatin1Char('\n') + line.arg(installation) + QLatin1Char('\n')),
                  qPrintable(output));
+    // Never both versions on PATH.
     const QString path = output.section(QStringLiteral("second="), 1).section(QLatin1Char('\n'), 0, 0);
     const int first = path.count(installation + QStringLiteral("/bin"));
-    const int second = path.count(m_variables.value(QStringLiteral("SECOND")) + QStringLiteral("/bin"));
-    QVERIFY2(first + second == 1 && (first == 1 || secondMayReplace), qPrintable(output));
-}
-
-void TestModuleSystems::moduleSystems_data()
-{
-    QTest::addColumn<QString>("init");
-    QTest::addColumn<QString>("tree");
-    QTest::addColumn<bool>("secondReplaces");
-
-    const QString lmod = QStringLiteral(". %1").arg(QLatin1String(lmodInit));
-    const QString modules = QStringLiteral("module() { eval \"$(tclsh \"$MODULECMD\" bash \"$@\")\"; }");
-    // Lmod swaps versions of one name; Environment Modules refuses the second.
-    QTest::newRow("Lmod, the installation's tree") << lmod << "$ZARVO/modulefiles" << true;
-    QTest::newRow("Lmod, the site's tree") << lmod << "$SITE" << true;
-    QTest::newRow("Environment Modules, the installation's tree")
-        << modules << "$ZARVO/modulefiles" << false;
-    QTest::newRow("Environment Modules, the site's tree") << modules << "$SITE" << false;
-}
-
-void TestModuleSystems::moduleSystems()
-{
-    QFETCH(QString, init);
-    QFETCH(QString, tree);
-    QFETCH(bool, secondReplaces);
-    QVERIFY2(QFileInfo::exists(QLatin1String(lmodInit)), "lmod is missing: scripts/test installs it");
-    QVERIFY2(QFileInfo::exists(QLatin1String(moduleCommand)),
-             "Environment Modules is missing: scripts/test unpacks it");
-
-    const QString script = init + QStringLiteral("\nmodule use \"%1\"\nbefore=$PATH\n").arg(tree)
-        + QStringLiteral("module load corvane-zarvo/25.1.3\n"
-                         "echo; echo \"pesk=$(command -v pesk)\"; echo \"root=$CORVANE_ZARVO_ROOT\"\n"
-                         "echo \"man=$MANPATH\"; pesk\n"
-                         "module load corvane-zarvo/26.0\n"
-                         "echo \"second=$PATH\"\n"
-                         "module unload corvane-zarvo\n"
-                         "[ \"$PATH\" = \"$before\" ] && echo PATH restored\n"
-                         "echo \"root after=${CORVANE_ZARVO_ROOT-}\"\n");
-    const QString output = runClean({QStringLiteral("bash"), QStringLiteral("--noprofile"),
-                                     QStringLiteral("--norc")},
-                                    script, m_variables);
-    check(output, secondReplaces);
-    QVERIFY2(output.contains(QLatin1String("\nPATH restored\nroot after=\n")), qPrintable(output));
-}
-
-void TestModuleSystems::shellScripts_data()
-{
-    QTest::addColumn<QStringList>("shell");
-    QTest::addColumn<QString>("source");
-
-    const QString sh = QStringLiteral(". \"$%1/etc/profile.d/corvane-zarvo.sh\"\n");
-    const QString csh = QStringLiteral("source \"$%1/etc/profile.d/corvane-zarvo.csh\"\n");
-    QTest::newRow("sh") << QStringList{QStringLiteral("sh")} << sh;
-    QTest::newRow("bash") << QStringList{QStringLiteral("bash"), QStringLiteral("--norc")} << sh;
-    QTest::newRow("tcsh") << QStringList{QStringLiteral("tcsh"), QStringLiteral("-f")} << csh;
-    QTest::newRow("BSD csh") << QStringList{QStringLiteral("bsd-csh"), QStringLiteral("-f")} << csh;
-}
-
-void TestModuleSystems::shellScripts()
-{
-    QFETCH(QStringList, shell);
-    QFETCH(QString, source);
-
-    // Sourced twice, which changes nothing, then the other version's, which
-    // says why it changes nothing.
-    const QString script = source.arg(QStringLiteral("ZARVO")) + source.arg(QStringLiteral("ZARVO"))
-        + QStringLiteral("sh -c 'echo; echo \"pesk=$(command -v pesk)\"; "
-                         "echo \"root=$CORVANE_ZARVO_ROOT\"; echo \"man=$MANPATH\"'\npesk\n")
-        + source.arg(QStringLiteral("SECOND")) + QStringLiteral("sh -c 'echo \"second=$PATH\"'\n");
-    const QString output = runClean(shell, script, m_variables);
-    check(output, false);
-    QVERIFY2(output.contains(QStringLiteral("corvane-zarvo: %1 is set up in this shell already")
-                                 .arg(m_variables.value(QStringLiteral("ZARVO")))),
-             qPrintable(output));
+    const int second = path.count(m_clean.value(QStringLiteral("SECOND")) + QStringLiteral("/bin"));
+    QVERIFY2(first + second == 1 && (first == 1 || secondReplaces), qPrintable(output));
+    if (script.contains(QLatin1String("module unload")))
+        QVERIFY2(output.contains(QLatin1String("\nrestored=\n")), qPrintable(output));
+    else
+        QVERIFY2(output.contains(QStringLiteral("corvane-zarvo: %1 is set up in this shell already")
+                                     .arg(installation)),
+                 qPrintable(output));
 }
 
 ZARVO_TEST_MAIN_CORE(TestModuleSystems)
