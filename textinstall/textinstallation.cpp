@@ -42,6 +42,9 @@ int TextInstallation::run(const QString &source, const QString &destination)
 
     Installer installer(nullptr, &m_prompt);
     installer.setInstallMode(m_installMode);
+    if (m_hasGroup)
+        installer.setGroup(m_group);
+    installer.setModuleTree(m_moduleTree);
     ProgressPrinter printer(m_console);
     m_installer = &installer;
     m_printer = &printer;

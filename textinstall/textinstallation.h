@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <sys/types.h>
+
 class Console;
 class Installer;
 class ProgressPrinter;
@@ -36,6 +38,9 @@ public:
 
     // 0 system-wide, anything else per-user (the default).
     void setInstallMode(int mode) { m_installMode = mode; }
+    // Passed on to the Installer (see there).
+    void setGroup(gid_t group) { m_group = group; m_hasGroup = true; }
+    void setModuleTree(const QString &directory) { m_moduleTree = directory; }
 
     // Runs the installation to its end and returns the exit status.
     int run(const QString &source, const QString &destination);
@@ -57,6 +62,9 @@ private:
     TerminalPrompt &m_prompt;
     SignalWatcher *m_watcher;
     int m_installMode = 1;
+    bool m_hasGroup = false;
+    gid_t m_group = 0;
+    QString m_moduleTree;
     Installer *m_installer = nullptr;
     ProgressPrinter *m_printer = nullptr;
     QString m_destination;

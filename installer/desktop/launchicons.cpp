@@ -59,13 +59,6 @@ DesktopStep runTool(Installer &installer, DesktopStep::Kind kind, const QString 
     return step;
 }
 
-bool desktopSessionPresent()
-{
-    const QString kde = QString::fromLocal8Bit(std::getenv("KDE_FULL_SESSION"));
-    const QString gnome = QString::fromLocal8Bit(std::getenv("GNOME_DESKTOP_SESSION_ID"));
-    return kde == QLatin1String("true") || !gnome.isEmpty();
-}
-
 // putenv keeps the string itself in the environment, so it must live as long
 // as the process: static storage, one per mode.
 void setXdgInstallMode(int installMode)
@@ -76,6 +69,15 @@ void setXdgInstallMode(int installMode)
 }
 
 } // namespace
+
+bool desktopSessionPresent()
+{
+    const QString kde = QString::fromLocal8Bit(std::getenv("KDE_FULL_SESSION"));
+    const QString gnome = QString::fromLocal8Bit(std::getenv("GNOME_DESKTOP_SESSION_ID"));
+    // Current GNOME and KDE sessions set only the freedesktop.org variable.
+    const QString current = QString::fromLocal8Bit(std::getenv("XDG_CURRENT_DESKTOP"));
+    return kde == QLatin1String("true") || !gnome.isEmpty() || !current.isEmpty();
+}
 
 bool isBuildTree(const QString &applicationDir)
 {

@@ -12,6 +12,9 @@ class Installer;
 // tool runs within the tools' time limit. Returns the steps taken.
 DesktopSteps installLaunchIcons(Installer &installer, const QString &installDir);
 
+// True inside a desktop session, where icons and a menu entry are registered.
+bool desktopSessionPresent();
+
 // True when the installer runs from a build tree: a Makefile beside the
 // program, in its parent, in the working directory or in the latter's parent.
 bool isBuildTree();

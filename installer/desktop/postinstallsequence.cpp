@@ -68,7 +68,9 @@ DesktopSteps runPostInstallSequence(Installer &installer, const QString &install
     }
 
     DesktopSteps steps;
-    showStatus(QCoreApplication::translate("InstallerWizard", "Adding icons to desktop menu"));
+    // Without a desktop session only the desktop entry is rewritten.
+    if (desktopSessionPresent())
+        showStatus(QCoreApplication::translate("InstallerWizard", "Adding icons to desktop menu"));
     steps += installLaunchIcons(installer, installDir);
 
     showStatus(QCoreApplication::translate("InstallerWizard", "Creating file association"));

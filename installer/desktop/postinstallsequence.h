@@ -22,7 +22,8 @@ QString missingLibrariesWarning(const QStringList &libraries,
 // front ends: the missing-library warning (through the Installer's prompt,
 // without an owner window), launch icons and menu entry, file association,
 // post-install script. showStatus is called with each step's status text
-// before the step runs, and last with "Finished". Returns the desktop steps
+// before the step runs (none for the icons outside a desktop session, where
+// none are registered), and last with "Finished". Returns the desktop steps
 // taken, in order.
 DesktopSteps runPostInstallSequence(Installer &installer, const QString &installDir,
                                     const std::function<void(const QString &)> &showStatus);

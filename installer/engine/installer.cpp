@@ -61,6 +61,9 @@ void Installer::install(const QString &source, const QString &destination)
 
     m_destination = destination;
     thread.reset(new InstallThread(source, destination));
+    m_permissions.setForAllUsers(m_installMode == 0);
+    thread->setPermissions(m_permissions);
+    thread->setModuleTree(m_moduleTree);
     connect(thread.get(), &InstallThread::error, this, &Installer::error, Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::status, this, &Installer::status, Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::progress, this, &Installer::progress,

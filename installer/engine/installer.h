@@ -2,6 +2,7 @@
 #define ZARVO_ENGINE_INSTALLER_H
 
 #include "util/dependencyscan.h"
+#include "util/treepermissions.h"
 
 #include <QObject>
 #include <QString>
@@ -37,6 +38,12 @@ public:
     int installMode() const { return m_installMode; }
     void setInstallMode(int mode) { m_installMode = mode; }
 
+    // An installation for all users (install mode 0) gets fixed modes; one
+    // given to a group belongs to it and is closed to others.
+    void setGroup(gid_t group) { m_permissions.setGroup(group); }
+    // A site's module tree that gets the modulefile too; none when empty.
+    void setModuleTree(const QString &directory) { m_moduleTree = directory; }
+
     QString destination() const { return m_destination; }
     // The installation in progress or last run, if any (owned by this object).
     InstallThread *installThread() const { return thread.get(); }
@@ -61,6 +68,8 @@ private:
     QStringList m_missingLibraries;
     QVector<MissingVersion> m_missingVersions;
     UserPrompt *m_prompt;
+    TreePermissions m_permissions;
+    QString m_moduleTree;
 };
 
 #endif

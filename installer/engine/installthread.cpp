@@ -2,7 +2,6 @@
 
 #include "installer/productidentity.h"
 #include "util/dependencyscan.h"
-#include "util/makepath.h"
 #include "util/tar.h"
 
 #include <QFile>
@@ -46,6 +45,7 @@ InstallThread::InstallThread(const QString &source, const QString &destination)
     , source(source)
     , destination(destination)
     , fromArchive(false)
+    , m_siteFiles(destination, TreePermissions())
 {
     qRegisterMetaType<QVector<MissingVersion>>();
     // Relayed on the worker: a queued hop to this object would be lost when
@@ -78,6 +78,12 @@ bool InstallThread::isCancelRequested() const
     return tar->isCancelRequested();
 }
 
+void InstallThread::setPermissions(const TreePermissions &permissions)
+{
+    this->permissions = permissions;
+    tar->setPermissions(permissions);
+}
+
 void InstallThread::run()
 {
     emit status(tr("Examining source directory \"%1\"").arg(source));
@@ -96,7 +102,7 @@ void InstallThread::run()
     }
 
     emit status(tr("Creating destination directory \"%1\"").arg(destination));
-    if (makePath(destination, 0755) != 0) {
+    if (permissions.makePath(destination) != 0) {
         const int number = errno;
         emit error(tr("Could not create destination directory \"%1\". %2")
                        .arg(destination, qt_error_string(number)));
@@ -131,7 +137,15 @@ void InstallThread::run()
             return;
     }
 
-    if (!createMarker(encodedMarker)) {
+    // The modulefile and the shell set-up belong to what the marker vouches for.
+    m_siteFiles = SiteFiles(destination, permissions);
+    m_siteFiles.setModuleTree(moduleTree);
+    if (!m_siteFiles.write()) {
+        emit error(m_siteFiles.errorString());
+        return;
+    }
+
+    if (!createMarker(encodedMarker) || !permissions.settleFile(encodedMarker)) {
         emit error(tr("Could not create \"%1\".").arg(marker));
         return;
     }

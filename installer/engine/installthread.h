@@ -1,7 +1,9 @@
 #ifndef ZARVO_ENGINE_INSTALLTHREAD_H
 #define ZARVO_ENGINE_INSTALLTHREAD_H
 
+#include "installer/site/sitefiles.h"
 #include "util/dependencyscan.h"
+#include "util/treepermissions.h"
 
 #include <QString>
 #include <QStringList>
@@ -31,6 +33,13 @@ public:
     // True once destruction has begun to stop the worker.
     bool isCancelRequested() const;
 
+    // Set before the thread starts: the modes and group of the installation,
+    // and a site's module tree that gets the modulefile too (none if empty).
+    void setPermissions(const TreePermissions &permissions);
+    void setModuleTree(const QString &directory) { moduleTree = directory; }
+    // The modulefile and set-up scripts written; meaningful after installerFinished.
+    const SiteFiles &siteFiles() const { return m_siteFiles; }
+
 signals:
     void cancelled();
     void error(const QString &error);
@@ -54,6 +63,9 @@ private:
     QStringList m_missingLibraries;
     QVector<MissingVersion> m_missingVersions;
     bool fromArchive;
+    TreePermissions permissions;
+    QString moduleTree;
+    SiteFiles m_siteFiles;
 };
 
 #endif

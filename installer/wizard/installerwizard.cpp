@@ -57,6 +57,7 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     palette.setBrush(QPalette::All, QPalette::Text, red);
     ui->directoryAdviceLabel->setPalette(palette);
     ui->directoryAdviceLabel->hide();
+    setUpModuleTree();
 
     applyUserDefaults();
 }
@@ -126,6 +127,8 @@ void InstallerWizard::pageChanged()
         on_acceptRadioButton_toggled(ui->acceptRadioButton->isChecked());
     } else if (page == ui->destinationPage) {
         verifyDest();
+    } else if (page == ui->installTypePage) {
+        verifyModuleTree();
     } else if (page == ui->finishPage) {
         button(QWizard::CancelButton)->setEnabled(false);
     }

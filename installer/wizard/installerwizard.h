@@ -53,6 +53,10 @@ private slots:
 private:
     void substituteProductName();
     void applyUserDefaults();
+    // The site's module tree on the install-type page (installerwizardmoduletree.cpp).
+    void setUpModuleTree();
+    void verifyModuleTree();
+    QString moduleTree() const;
     void startInstallation();
     void showStatus(const QString &text);
     void openReleaseNotes();

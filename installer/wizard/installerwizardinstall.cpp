@@ -12,6 +12,7 @@ void InstallerWizard::startInstallation()
 {
     installer = new Installer(this, &prompt);
     installer->setInstallMode(ui->allUsersRadioButton->isChecked() ? 0 : 1);
+    installer->setModuleTree(moduleTree());
     connect(installer, &Installer::progress, ui->progressBar, &QProgressBar::setValue);
     connect(installer, &Installer::status, ui->statusTextLabel, &QLabel::setText);
     connect(installer, &Installer::error, this, &InstallerWizard::installer_error);

@@ -103,6 +103,11 @@ void TestInstallThread::protocol_data()
     QTest::newRow("failing files are reported and the run goes on")
         << "blocked file" << allSteps << QStringList{"Can't open \"@D/lib/libz.so\" for writing."}
         << QStringList{"50", "100"} << true << QStringList{".installed", "bin/pesk", "lib"};
+    QTest::newRow("set-up files never go through a link of the payload")
+        << "set-up through a link" << allSteps
+        << QStringList{"Could not create directory \"@D/etc\": a symbolic link is in its place."}
+        << QStringList{"50", "100"} << false
+        << QStringList{"bin/pesk", "etc", "modulefiles/corvane-zarvo/25.1.3"};
     QTest::newRow("missing source") << "missing source" << QStringList{"examine"}
                                     << QStringList{"Source directory \"@S\" does not exist."}
                                     << QStringList() << false << QStringList();
@@ -145,6 +150,12 @@ void TestInstallThread::protocol()
         QVERIFY(TestArchive().file("bin/pesk", "#!/bin/sh\n", 0755).directory("lib").write(archive));
     if (layout == QLatin1String("empty archive"))
         QVERIFY(TestArchive().write(archive));
+    const QString outside = m_temp->filePath(QStringLiteral("outside"));
+    if (layout == QLatin1String("set-up through a link")) {
+        QVERIFY(QDir().mkpath(outside));
+        QVERIFY(TestArchive().file("bin/pesk", "#!/bin/sh\n", 0755)
+                    .symlink("etc", QFile::encodeName(outside)).write(archive));
+    }
     if (layout.startsWith(QLatin1String("damaged archive"))) {
         // The second header's checksum no longer matches.
         QByteArray tar = TestArchive().file("a", "1").file("b", "2").file("c", "3").tar();
@@ -235,6 +246,10 @@ void TestInstallThread::protocol()
     found.sort();
     if (layout == QLatin1String("destination file"))
         found.clear();
+    // Every installation holds its modulefile and shell set-up scripts.
+    if (finished)
+        installed << SiteFiles::installedFiles();
+    installed.sort();
     QCOMPARE(found, installed);
     const QFileInfo marker(m_destination + QStringLiteral("/.installed"));
     if (finished)

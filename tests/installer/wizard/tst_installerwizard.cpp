@@ -45,6 +45,8 @@ private slots:
     void licenceGatesNext();
     void destinationRule_data();
     void destinationRule();
+    void moduleTreeRule_data();
+    void moduleTreeRule();
     void defaultsByUser_data();
     void defaultsByUser();
     void loadLicence_data();
@@ -268,6 +270,39 @@ void tst_InstallerWizard::destinationRule()
     QCOMPARE(wizard.currentId(), valid ? 4 : 3);
 }
 
+void tst_InstallerWizard::moduleTreeRule_data()
+{
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QString>("tree");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("not ticked, nothing typed") << false << "" << true;
+    QTest::newRow("ticked, nothing typed") << true << "" << false;
+    QTest::newRow("ticked, a tree that does not exist") << true << "@/none" << false;
+    QTest::newRow("ticked, a file") << true << "@/bin/pesk" << false;
+    QTest::newRow("ticked, an existing tree") << true << "@" << true;
+}
+
+void tst_InstallerWizard::moduleTreeRule()
+{
+    QFETCH(bool, ticked);
+    QFETCH(QString, tree);
+    QFETCH(bool, valid);
+
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(temp.path()));
+    wizard.show();
+    QVERIFY(WizardDriver::goTo(wizard, 2));
+    part<QCheckBox>(wizard, "moduleTreeCheckBox")->setChecked(ticked);
+    part<QLineEdit>(wizard, "moduleTreeLineEdit")->setText(tree.replace(QLatin1Char('@'), temp.path()));
+    QCOMPARE(part<QLineEdit>(wizard, "moduleTreeLineEdit")->isEnabled(), ticked);
+    // Leaving and coming back shows the page as the choice is.
+    for (int visit = 0; visit < 2; ++visit, wizard.back(), wizard.next()) {
+        QCOMPARE(button(wizard, QWizard::NextButton)->isEnabled(), valid);
+        QCOMPARE(part<QLabel>(wizard, "moduleTreeAdviceLabel")->isVisible(), !valid);
+    }
+}
+
 void tst_InstallerWizard::defaultsByUser_data()
 {
     QTest::addColumn<bool>("root");
@@ -486,7 +521,8 @@ void tst_InstallerWizard::tabOrderTopToBottom_data()
 
     QTest::newRow("licence") << 1
                              << QStringList{"licenceTextBrowser", "acceptRadioButton", "radioButton_2"};
-    QTest::newRow("install type") << 2 << QStringList{"allUsersRadioButton", "justForMeRadioButton"};
+    QTest::newRow("install type") << 2 << QStringList{"allUsersRadioButton", "justForMeRadioButton",
+                                                      "moduleTreeCheckBox", "moduleTreeLineEdit"};
     QTest::newRow("destination") << 3 << QStringList{"destLineEdit", "pushButton"};
 }
 
