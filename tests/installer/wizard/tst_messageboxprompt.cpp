@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
 
 #include <functional>
@@ -35,6 +36,9 @@ private:
         QMessageBox::StandardButtons buttons;
         QWidget *parent = nullptr;
         Qt::TextFormat labelFormat = Qt::AutoText;
+        QRect frame;
+        QRect screen;
+        QString shown; // what the visible labels show
     };
     void answerNextBox(const std::function<void(QMessageBox *)> &answer, SeenBox *seen);
 };
@@ -61,6 +65,12 @@ void TestMessageBoxPrompt::answerNextBox(const Answer &answer, SeenBox *seen)
         seen->parent = box->parentWidget();
         if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
             seen->labelFormat = label->textFormat();
+        seen->frame = QRect(box->mapToGlobal(QPoint(0, 0)), box->size());
+        seen->screen = box->screen()->availableGeometry();
+        for (QLabel *label : box->findChildren<QLabel *>()) {
+            if (label->isVisible())
+                seen->shown += label->text().remove(QChar(0x200B));
+        }
         answer(box);
     });
     timer->start();
@@ -84,6 +94,10 @@ void TestMessageBoxPrompt::askYesNo_data()
 
     QTest::newRow("Yes") << click(QMessageBox::Yes) << true;
     QTest::newRow("No") << click(QMessageBox::No) << false;
+    QTest::newRow("Return, even repeated") << Answer([](QMessageBox *box) {
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_Return);
+    }) << false;
     QTest::newRow("Escape") << Answer([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); })
                             << false;
     QTest::newRow("window closed") << Answer([](QMessageBox *box) { box->close(); }) << false;
@@ -114,17 +128,25 @@ void TestMessageBoxPrompt::tell_data()
 {
     QTest::addColumn<UserPrompt::Severity>("severity");
     QTest::addColumn<QMessageBox::Icon>("icon");
+    QTest::addColumn<QString>("text");
 
-    QTest::newRow("critical") << UserPrompt::Critical << QMessageBox::Critical;
-    QTest::newRow("warning") << UserPrompt::Warning << QMessageBox::Warning;
+    const QString text = QStringLiteral("Corvane Zarvo installation files not found in \"/tmp/<i>x</i>\".");
+    QString deep = QStringLiteral("/tmp");
+    while (deep.size() < 9000)
+        deep += QLatin1Char('/') + QString(255, QLatin1Char('z'));
+    QTest::newRow("critical") << UserPrompt::Critical << QMessageBox::Critical << text;
+    QTest::newRow("warning") << UserPrompt::Warning << QMessageBox::Warning << text;
+    QTest::newRow("text taller than the screen")
+        << UserPrompt::Critical << QMessageBox::Critical
+        << QStringLiteral("Can't open \"%1\" for writing.").arg(deep);
 }
 
 void TestMessageBoxPrompt::tell()
 {
     QFETCH(UserPrompt::Severity, severity);
     QFETCH(QMessageBox::Icon, icon);
+    QFETCH(QString, text);
 
-    const QString text = QStringLiteral("Corvane Zarvo installation files not found in \"/tmp/<i>x</i>\".");
     SeenBox seen;
     answerNextBox(click(QMessageBox::Ok), &seen);
     MessageBoxPrompt prompt;
@@ -136,6 +158,11 @@ void TestMessageBoxPrompt::tell()
     QCOMPARE(seen.labelFormat, Qt::PlainText);
     QCOMPARE(seen.icon, icon);
     QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY2(seen.frame.width() <= seen.screen.width() && seen.frame.height() <= seen.screen.height(),
+             qPrintable(QStringLiteral("a box of %1 x %2 on a screen of %3 x %4")
+                            .arg(seen.frame.width()).arg(seen.frame.height())
+                            .arg(seen.screen.width()).arg(seen.screen.height())));
+    QCOMPARE(seen.shown, text);
 }
 
 void TestMessageBoxPrompt::parentIsOwnerWidget_data()
