@@ -1,11 +1,18 @@
 #ifndef ZARVO_WIZARD_VIEWER_H
 #define ZARVO_WIZARD_VIEWER_H
 
+#include <QByteArray>
 #include <QMainWindow>
 
+#include <memory>
+
+class QFile;
 class QTextBrowser;
+class QTimer;
 
 // A stand-alone window showing one text file; deletes itself when closed.
+// Only a regular file is read, at most its first few megabytes, a piece at a
+// time, so that the window never stops answering while it reads.
 class Viewer : public QMainWindow
 {
     Q_OBJECT
@@ -14,8 +21,17 @@ public:
     explicit Viewer(const QString &path, QWidget *parent = nullptr);
     ~Viewer() override;
 
+    static const int shownBytes = 4 * 1024 * 1024;
+
 private:
+    void readPiece();
+    void showText(QByteArray text, bool cut);
+
     QTextBrowser *browser;
+    QString path;
+    std::unique_ptr<QFile> file;
+    QTimer *reader;
+    QByteArray bytes;
 };
 
 #endif
