@@ -1,4 +1,5 @@
 #include "installer/engine/installer.h"
+#include "installer/engine/installthread.h"
 #include "installer/wizard/installerwizard.h"
 #include "installer/wizard/messageboxprompt.h"
 #include "installer/wizard/viewer.h"
@@ -10,8 +11,10 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTimer>
@@ -35,12 +38,35 @@ T *part(InstallerWizard &wizard, const char *name)
     return child;
 }
 
+// What a label shows; the zero-width spaces that let a path wrap show nothing.
 QString shownText(QLabel *label)
 {
     QTextDocument document;
     document.setHtml(label->text());
-    return document.toPlainText();
+    return document.toPlainText().remove(QChar(0x200B));
 }
+
+// The working directory and HOME of a user who starts the installer in `dir`.
+class StartedIn
+{
+public:
+    explicit StartedIn(const QString &dir)
+        : savedDir(QDir::currentPath())
+        , savedHome(qgetenv("HOME"))
+    {
+        QDir::setCurrent(dir);
+        qputenv("HOME", QFile::encodeName(dir));
+    }
+    ~StartedIn()
+    {
+        QDir::setCurrent(savedDir);
+        qputenv("HOME", savedHome);
+    }
+
+private:
+    QString savedDir;
+    QByteArray savedHome;
+};
 
 QList<QWidget *> visibleWindows()
 {
@@ -87,7 +113,8 @@ private slots:
     void finish();
     void finalPageButtons_data();
     void finalPageButtons();
-    void errorBoxThenErrorPage();
+    void errorBoxesThenErrorPage_data();
+    void errorBoxesThenErrorPage();
     void cancelDuringInstallation_data();
     void cancelDuringInstallation();
     void destinationExists_data();
@@ -176,29 +203,39 @@ void tst_InstallPages::installToFinish(InstallerWizard &wizard, const QString &d
 void tst_InstallPages::finish_data()
 {
     QTest::addColumn<bool>("fromArchive");
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("typed"); // "@" stands for the directory the installer runs in
+    QTest::addColumn<QString>("installed");
     QTest::addColumn<bool>("forAllUsers");
 
-    QTest::newRow("tree, plain path, for all users") << false << "zarvo" << true;
-    QTest::newRow("tree, just for me") << false << "mine" << false;
-    QTest::newRow("archive") << true << "from-archive" << true;
-    QTest::newRow("ampersand in the path") << false << "tools&more" << true;
-    QTest::newRow("path that looks like markup") << false << "<img/src=x>" << true;
-    QTest::newRow("entity in the path") << false << "a&amp;b" << true;
-    QTest::newRow("quotation marks in the path") << false << "say\"hi\"" << true;
+    QTest::newRow("tree, plain path, for all users") << false << "@/zarvo" << "@/zarvo" << true;
+    QTest::newRow("tree, just for me") << false << "@/mine" << "@/mine" << false;
+    QTest::newRow("archive") << true << "@/from-archive" << "@/from-archive" << true;
+    QTest::newRow("ampersand in the path") << false << "@/tools&more" << "@/tools&more" << true;
+    QTest::newRow("path that looks like markup") << false << "@/<img/src=x>" << "@/<img/src=x>" << true;
+    QTest::newRow("entity in the path") << false << "@/a&amp;b" << "@/a&amp;b" << true;
+    QTest::newRow("quotation marks in the path") << false << "@/say\"hi\"" << "@/say\"hi\"" << true;
+    QTest::newRow("relative path") << false << "relinst" << "@/relinst" << true;
+    QTest::newRow("relative path from here") << false << "./here//relinst" << "@/here/relinst" << true;
+    QTest::newRow("path in the home directory") << false << "~/zarvo" << "@/zarvo" << false;
+    QTest::newRow("names of 255 characters")
+        << false << QStringLiteral("@/%1/%1").arg(QString(255, QLatin1Char('n')))
+        << QStringLiteral("@/%1/%1").arg(QString(255, QLatin1Char('n'))) << true;
 }
 
 void tst_InstallPages::finish()
 {
     QFETCH(bool, fromArchive);
-    QFETCH(QString, name);
+    QFETCH(QString, typed);
+    QFETCH(QString, installed);
     QFETCH(bool, forAllUsers);
 
     BoxAnswerer answerer;
     QTemporaryDir target;
-    const QString destination = target.path() + QLatin1Char('/') + name;
+    const StartedIn startedIn(target.path());
+    const QString destination = installed.replace(QLatin1Char('@'), target.path());
     InstallerWizard wizard;
-    startInstallation(wizard, fromArchive ? archiveSource : treeSource, destination, forAllUsers);
+    startInstallation(wizard, fromArchive ? archiveSource : treeSource,
+                      typed.replace(QLatin1Char('@'), target.path()), forAllUsers);
     QCOMPARE(wizard.currentId(), 5);
     QVERIFY(!button(wizard, QWizard::CommitButton)->isEnabled());
     QVERIFY(!button(wizard, QWizard::BackButton)->isEnabled());
@@ -218,9 +255,14 @@ void tst_InstallPages::finish()
     const QString expected = QStringLiteral("Corvane Zarvo is installed in \"%1\".").arg(destination);
     QVERIFY2(finishText.contains(expected), qPrintable(finishText));
     QVERIFY(!finishText.contains(QLatin1String("%2")));
+    QCOMPARE(part<QLineEdit>(wizard, "destLineEdit")->text(), destination);
+    QVERIFY2(wizard.width() <= wizard.screen()->availableGeometry().width(),
+             "a long destination wraps instead of widening the window");
     QTRY_COMPARE_WITH_TIMEOUT(part<QProgressBar>(wizard, "progressBar")->value(), 100, 5000);
     // Each step of the after-work shows its status while it runs, although
     // no events are processed between the steps.
+    for (QString &text : status.painted)
+        text.remove(QChar(0x200B));
     const QStringList steps{QStringLiteral("Adding icons to desktop menu"),
                             QStringLiteral("Creating file association"),
                             QStringLiteral("Cleaning up files from previous installation(s)"),
@@ -280,36 +322,75 @@ void tst_InstallPages::finalPageButtons()
     QVERIFY(visibleWindows().isEmpty());
 }
 
-void tst_InstallPages::errorBoxThenErrorPage()
+void tst_InstallPages::errorBoxesThenErrorPage_data()
 {
-    BoxAnswerer answerer;
+    QTest::addColumn<QStringList>("inTheWay"); // directories where the copy must put files
+
+    QTest::newRow("destination blocked by a file") << QStringList();
+    // Each file fails, the copy goes on and finishes: the run still ends on
+    // the error page, without the after-work of a finished installation.
+    QTest::newRow("two files fail, then the copy finishes")
+        << QStringList{"bin/pesk", "share/readme.txt"};
+}
+
+void tst_InstallPages::errorBoxesThenErrorPage()
+{
+    QFETCH(QStringList, inTheWay);
+
+    BoxAnswerer answerer(QMessageBox::Yes);
     QTemporaryDir target;
-    // A regular file where a directory must go, named like markup.
-    const QString blocker = target.path() + QStringLiteral("/a<b>c");
-    QVERIFY(WizardDriver::writeFile(blocker, "not a directory"));
-    const QString destination = blocker + QStringLiteral("/zarvo");
+    QString destination = target.path() + QStringLiteral("/zarvo");
+    QStringList errors;
+    if (inTheWay.isEmpty()) {
+        // A regular file where a directory must go, named like markup.
+        const QString blocker = target.path() + QStringLiteral("/a<b>c");
+        QVERIFY(WizardDriver::writeFile(blocker, "not a directory"));
+        destination = blocker + QStringLiteral("/zarvo");
+        errors << QStringLiteral("\"%1\"").arg(destination);
+    }
+    for (const QString &path : qAsConst(inTheWay)) {
+        QVERIFY(QDir().mkpath(destination + QLatin1Char('/') + path));
+        errors << QStringLiteral("\"%1/%2\"").arg(destination, path);
+    }
     InstallerWizard wizard;
     startInstallation(wizard, treeSource, destination);
     QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QCOMPARE(wizard.currentId(), int(InstallerWizard::ErrorPageId));
+    auto *installer = wizard.findChild<Installer *>();
+    QTRY_VERIFY_WITH_TIMEOUT(installer->installThread()->isFinished(), installTimeout);
 
-    QCOMPARE(answerer.seen().size(), 1);
-    const SeenBox box = answerer.seen().first();
-    QCOMPARE(box.title, QStringLiteral("Install Error"));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.parent, static_cast<QWidget *>(&wizard));
-    QVERIFY2(box.text.contains(QStringLiteral("\"%1\"").arg(destination)), qPrintable(box.text));
-    QCOMPARE(box.format, Qt::PlainText);
-    // The message is shown only in the box.
-    QVERIFY(!part<QLabel>(wizard, "statusTextLabel")->text().contains(box.text));
+    // One box for each report, one at a time, every text shown as reported.
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.titles().count(QStringLiteral("Install Error")) >= errors.size(),
+                             5000);
+    QStringList texts;
+    for (const SeenBox &box : answerer.seen()) {
+        if (box.title != QLatin1String("Install Error"))
+            continue;
+        texts << box.text;
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.parent, static_cast<QWidget *>(&wizard));
+        QCOMPARE(box.format, Qt::PlainText);
+    }
+    // Each names its own path; their order is the copy's.
+    QCOMPARE(texts.size(), errors.size());
+    for (const QString &path : qAsConst(errors))
+        QVERIFY2(texts.filter(path).size() == 1, qPrintable(texts.join(QLatin1Char('\n'))));
+    QVERIFY2(!answerer.sawNestedBoxes(), qPrintable(answerer.describe()));
+    QCOMPARE(wizard.currentId(), int(InstallerWizard::ErrorPageId));
     QCOMPARE(part<QLabel>(wizard, "label_10")->text(),
              QStringLiteral("There was an error during the installation."));
-    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/.installed")));
+    // The message is shown only in the box; the after-work did not run.
+    const QString status = part<QLabel>(wizard, "statusTextLabel")->text();
+    QVERIFY2(!texts.contains(status) && status != QLatin1String("Finished"), qPrintable(status));
+    QVERIFY(part<QLabel>(wizard, "finishTextLabel")->text().contains(QLatin1String("%2")));
 
     QVERIFY(!button(wizard, QWizard::BackButton)->isEnabled());
-    button(wizard, QWizard::FinishButton)->click();
+    QAbstractButton *closer = button(wizard, inTheWay.isEmpty() ? QWizard::FinishButton
+                                                                : QWizard::CancelButton);
+    QVERIFY(closer->isVisible() && closer->isEnabled());
+    closer->click();
     QVERIFY(!wizard.isVisible());
-    QVERIFY2(visibleWindows().isEmpty(), "Finish on the error page opens nothing");
+    QVERIFY2(visibleWindows().isEmpty(), "closing the error page opens nothing");
 }
 
 void tst_InstallPages::cancelDuringInstallation_data()
@@ -437,10 +518,12 @@ void tst_InstallPages::releaseNotes()
         if (!viewer)
             return;
         viewerTitle = viewer->windowTitle();
-        viewerText = viewer->findChild<QTextBrowser *>()->toPlainText();
-        // Still running on a later turn of the loop: the viewer keeps it alive.
+        // Still running on a later turn of the loop: the viewer keeps it alive,
+        // and has read its file by then.
         QTimer::singleShot(50, this, [&] {
             runningWithViewer = viewer && viewer->isVisible();
+            if (viewer)
+                viewerText = viewer->findChild<QTextBrowser *>()->toPlainText();
             if (viewer)
                 viewer->close();
         });

@@ -28,6 +28,10 @@ void BoxAnswerer::poll()
             dialog->reject();
         return;
     }
+    int open = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        open += qobject_cast<QMessageBox *>(w) && w->isVisible();
+    m_nested = m_nested || open > 1;
     SeenBox seen;
     seen.title = box->windowTitle();
     seen.text = box->text();
@@ -39,6 +43,14 @@ void BoxAnswerer::poll()
         b->click();
     else
         box->reject();
+}
+
+QStringList BoxAnswerer::titles() const
+{
+    QStringList titles;
+    for (const SeenBox &box : m_seen)
+        titles << box.title;
+    return titles;
 }
 
 QString BoxAnswerer::describe() const
