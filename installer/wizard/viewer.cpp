@@ -5,7 +5,8 @@
 #include <QFontMetrics>
 #include <QScreen>
 #include <QTextBrowser>
-#include <QTextStream>
+#include <QTextCodec>
+#include <QTextCursor>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -14,7 +15,8 @@
 
 namespace {
 
-const int pieceBytes = 256 * 1024;
+// Small enough that showing a piece takes a few hundredths of a second.
+const int pieceBytes = 64 * 1024;
 
 // Without blocking: opening a named pipe would wait for a writer, and a
 // device such as /dev/zero never ends.
@@ -40,10 +42,12 @@ Viewer::Viewer(const QString &path, QWidget *parent)
     , browser(new QTextBrowser(this))
     , path(path)
     , reader(new QTimer(this))
+    , bytesRead(0)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     browser->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     browser->setReadOnly(true);
+    browser->setUndoRedoEnabled(false);
     setCentralWidget(browser);
     setWindowTitle(QFileInfo(path).fileName());
 
@@ -68,32 +72,31 @@ Viewer::~Viewer() = default;
 void Viewer::readPiece()
 {
     // One more byte than is shown tells whether the file goes on.
-    const QByteArray piece = file->read(qMin<qint64>(pieceBytes, shownBytes + 1 - bytes.size()));
-    bytes += piece;
-    if (!piece.isEmpty() && bytes.size() <= shownBytes)
+    QByteArray piece = file->read(qMin<qint64>(pieceBytes, shownBytes + 1 - bytesRead));
+    bytesRead += piece.size();
+    const bool cut = bytesRead > shownBytes;
+    if (cut) {
+        // Up to the last whole line within the bytes shown.
+        piece.chop(int(bytesRead - shownBytes));
+        piece.truncate(piece.lastIndexOf('\n') + 1);
+    }
+    // The decoding a text stream would choose: the locale's, unless the
+    // file starts with a byte-order mark.
+    if (!decoder)
+        decoder.reset(QTextCodec::codecForUtfText(piece, QTextCodec::codecForLocale())->makeDecoder());
+    QTextCursor end(browser->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(decoder->toUnicode(piece));
+    if (!piece.isEmpty() && !cut)
         return;
+
     reader->stop();
     file.reset();
-    const bool cut = bytes.size() > shownBytes;
-    showText(std::move(bytes), cut);
-}
-
-void Viewer::showText(QByteArray text, bool cut)
-{
     if (cut) {
-        // Cut after the last whole line shown.
-        text.truncate(shownBytes);
-        const int lineEnd = text.lastIndexOf('\n');
-        if (lineEnd >= 0)
-            text.truncate(lineEnd + 1);
+        end.insertText(QLatin1Char('\n')
+                       + tr("[Only the first %1 MB of this file are shown; the rest is left out. "
+                            "The whole text is in \"%2\".]")
+                             .arg(shownBytes / (1024 * 1024))
+                             .arg(path));
     }
-    QTextStream stream(&text, QIODevice::ReadOnly);
-    QString shown = stream.readAll();
-    if (cut)
-        shown += QLatin1Char('\n')
-            + tr("[Only the first %1 MB of this file are shown; the rest is left out. "
-                 "The whole text is in \"%2\".]")
-                  .arg(shownBytes / (1024 * 1024))
-                  .arg(path);
-    browser->setPlainText(shown);
 }

@@ -1,13 +1,13 @@
 #ifndef ZARVO_WIZARD_VIEWER_H
 #define ZARVO_WIZARD_VIEWER_H
 
-#include <QByteArray>
 #include <QMainWindow>
 
 #include <memory>
 
 class QFile;
 class QTextBrowser;
+class QTextDecoder;
 class QTimer;
 
 // A stand-alone window showing one text file; deletes itself when closed.
@@ -25,13 +25,13 @@ public:
 
 private:
     void readPiece();
-    void showText(QByteArray text, bool cut);
 
     QTextBrowser *browser;
     QString path;
     std::unique_ptr<QFile> file;
+    std::unique_ptr<QTextDecoder> decoder;
     QTimer *reader;
-    QByteArray bytes;
+    qint64 bytesRead;
 };
 
 #endif
