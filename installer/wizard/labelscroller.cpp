@@ -36,8 +36,7 @@ QSize LabelScroller::sizeHint() const
 
 QSize LabelScroller::minimumSizeHint() const
 {
-    const QSize hint = label->minimumSizeHint();
-    return QSize(hint.width(), qMin(hint.height(), tallest()));
+    return QSize(label->minimumSizeHint().width(), heightForWidth(label->minimumSizeHint().width()));
 }
 
 bool LabelScroller::hasHeightForWidth() const
@@ -47,7 +46,9 @@ bool LabelScroller::hasHeightForWidth() const
 
 int LabelScroller::heightForWidth(int width) const
 {
-    return qMin(label->heightForWidth(width), tallest());
+    // At least a line, even while empty: a text set while no events are
+    // processed must have room to be painted at once.
+    return qBound(label->fontMetrics().lineSpacing(), label->heightForWidth(width), tallest());
 }
 
 bool LabelScroller::viewportEvent(QEvent *event)

@@ -127,9 +127,7 @@ void TestInstallationSource::findsSource()
     QVERIFY2(run.waitForFinished(30000), "the probe did not finish");
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.exitCode(), 0);
-    const QStringList lines =
-        QString::fromUtf8(run.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QVERIFY(!lines.isEmpty());
+    const QStringList lines = QString::fromUtf8(run.readAllStandardOutput()).chopped(1).split(QLatin1Char('\n'));
     QCOMPARE(lines.first(), expected == QLatin1String("<null>") ? expected : root.filePath(expected));
     // Every place looked at is a whole path: none is the root directory by
     // accident, none is relative to a working directory that is gone.

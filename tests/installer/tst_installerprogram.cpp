@@ -367,31 +367,25 @@ void TestInstallerProgram::iconOnly()
 void TestInstallerProgram::noDisplay_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QByteArray>("loggingRules"); // of the user's qtlogging.ini
+    QTest::addColumn<QString>("loggingRules");
 
-    QTest::newRow("no arguments") << QStringList() << QByteArray();
-    QTest::newRow("-icon") << QStringList{"-icon"} << QByteArray();
-    QTest::newRow("a directory") << QStringList{"/opt/corvane/zarvo"} << QByteArray();
-    QTest::newRow("an unknown option is never read") << QStringList{"-h"} << QByteArray();
-    QTest::newRow("debug output switched off")
-        << QStringList() << QByteArray("[Rules]\n*.debug=false\n");
+    QTest::newRow("no arguments") << QStringList() << QString();
+    QTest::newRow("-icon") << QStringList{"-icon"} << QString();
+    QTest::newRow("a directory") << QStringList{"/opt/corvane/zarvo"} << QString();
+    QTest::newRow("an unknown option is never read") << QStringList{"-h"} << QString();
+    QTest::newRow("debug output switched off") << QStringList() << "*.debug=false";
 }
 
 void TestInstallerProgram::noDisplay()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QByteArray, loggingRules);
+    QFETCH(QString, loggingRules);
 
     QProcessEnvironment env = environment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    if (!loggingRules.isNull()) {
-        const QString config = root + QStringLiteral("/config");
-        QVERIFY(QDir().mkpath(config + QStringLiteral("/QtProject")));
-        QFile ini(config + QStringLiteral("/QtProject/qtlogging.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(loggingRules) == loggingRules.size());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    }
+    if (!loggingRules.isNull())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
     const Run result = run(QStringLiteral(ZARVO_INSTALLER_PROGRAM), arguments, QString(), env);
     QVERIFY2(result.finished, qPrintable(result.why));
     QCOMPARE(result.exitStatus, QProcess::NormalExit);

@@ -45,14 +45,6 @@ void BoxAnswerer::poll()
         box->reject();
 }
 
-QStringList BoxAnswerer::titles() const
-{
-    QStringList titles;
-    for (const SeenBox &box : m_seen)
-        titles << box.title;
-    return titles;
-}
-
 QString BoxAnswerer::describe() const
 {
     QStringList lines;

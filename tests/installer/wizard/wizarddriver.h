@@ -33,7 +33,6 @@ public:
 
     void setAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
     const QList<SeenBox> &seen() const { return m_seen; }
-    QStringList titles() const;
     QString describe() const;
     // Whether a box was ever open over another one.
     bool sawNestedBoxes() const { return m_nested; }
