@@ -17,11 +17,9 @@ InstallThread::InstallThread(const QString &source, const QString &destination)
     , fromArchive(false)
     , cancelReported(false)
 {
-    // Relayed on the worker, as its own reports are: a hop through this
-    // object's thread would let `installerFinished` overtake them.
-    connect(tar, &Tar::error, this, &InstallThread::error, Qt::DirectConnection);
-    connect(tar, &Tar::status, this, &InstallThread::status, Qt::DirectConnection);
-    connect(tar, &Tar::progress, this, &InstallThread::progress, Qt::DirectConnection);
+    connect(tar, &Tar::error, this, &InstallThread::error);
+    connect(tar, &Tar::status, this, &InstallThread::status);
+    connect(tar, &Tar::progress, this, &InstallThread::progress);
     // The cancel request comes only from the destructor, so a queued relay of
     // Tar's report would be posted to an object about to disappear, and lost
     // with it. It is noted on the worker instead and emitted by the destructor.
