@@ -57,6 +57,7 @@ private:
     void applyUserDefaults();
     void startInstallation();
     void showStatus(const QString &text);
+    void runAfterWork();
     void showFinishText();
     void openLicenceLink(const QUrl &link);
     void openReleaseNotes();

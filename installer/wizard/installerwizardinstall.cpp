@@ -36,10 +36,18 @@ void InstallerWizard::showStatus(const QString &text)
 
 void InstallerWizard::installer_finished()
 {
-    // An installation that reported an error ends on the error page, even
-    // when the copy went on to its end.
-    if (errorReported)
-        return;
+    // Reports of the copy can still be on their way when `finished` comes
+    // (they take one more queued hop through the worker's thread object):
+    // let them arrive first. An installation that reported an error ends on
+    // the error page, even when the copy went on to its end.
+    QMetaObject::invokeMethod(this, [this] {
+        if (!errorReported)
+            runAfterWork();
+    }, Qt::QueuedConnection);
+}
+
+void InstallerWizard::runAfterWork()
+{
     const QString destination = ui->destLineEdit->text();
     runPostInstallSequence(*installer, destination, [this](const QString &text) {
         // The steps run on this thread; repaint now so each text shows while
