@@ -57,6 +57,13 @@ QByteArray EntryPathCheck::pathBelow(const QByteArray &storedName) const
     return m_destination + '/' + storedName;
 }
 
+QString EntryPathCheck::shownPath(const QByteArray &path) const
+{
+    if (m_shown.isEmpty() || m_destination.isEmpty() || !path.startsWith(m_destination))
+        return QFile::decodeName(path);
+    return QFile::decodeName(m_shown + path.mid(m_destination.size()));
+}
+
 QString EntryPathCheck::refusal(archive_entry *entry)
 {
     const char *rawName = archive_entry_pathname(entry);
@@ -120,7 +127,7 @@ QString EntryPathCheck::refusal(archive_entry *entry)
 
     if (!stale.isEmpty() && ::unlink(stale.constData()) != 0)
         return translate("the symbolic link \"%1\" cannot be replaced: %2")
-            .arg(QFile::decodeName(stale), qt_error_string(errno));
+            .arg(shownPath(stale), qt_error_string(errno));
     if (count > 0)
         m_verified = components.mid(0, count);
     if (!isDirectory) {
@@ -157,7 +164,7 @@ QString EntryPathCheck::linkOnTheWay(const QByteArrayList &components, int count
             return QString();
         }
         return translate("the path passes through the symbolic link \"%1\"")
-            .arg(QFile::decodeName(path));
+            .arg(shownPath(path));
     }
     return QString();
 }

@@ -3,6 +3,7 @@
 #include "installer/engine/installer.h"
 #include "installer/engine/userprompt.h"
 #include "installer/productidentity.h"
+#include "installer/transaction/installationrecord.h"
 #include "installer/transaction/statedirectory.h"
 
 #include <QDateTime>
@@ -13,7 +14,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-const char InstallationLog::fileName[] = ".installation.log";
 
 namespace {
 
@@ -145,7 +145,7 @@ void InstallationLog::write(const QString &kind, const QString &text)
 bool InstallationLog::copyInto(const QString &directory)
 {
     QFile log(m_file.fileName());
-    QSaveFile copy(directory + QLatin1Char('/') + QLatin1String(fileName));
+    QSaveFile copy(directory + QLatin1Char('/') + QLatin1String(InstallationRecord::logFileName));
     if (!log.open(QIODevice::ReadOnly) || !copy.open(QIODevice::WriteOnly))
         return false;
     const QByteArray text = log.readAll();

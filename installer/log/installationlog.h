@@ -28,8 +28,6 @@ class InstallationLog : public QObject
     Q_OBJECT
 
 public:
-    static const char fileName[];
-
     explicit InstallationLog(QObject *parent = nullptr);
     ~InstallationLog() override;
 

@@ -398,7 +398,8 @@ bool Transaction::commitFresh()
     const QByteArray top = m_chain.split('/').first();
     const Descriptor stage = Beneath::openDirectory(m_transaction.get(), TransactionFiles::stage);
     // The staged data must be on disk before the rename that shows it.
-    if (!stage.isValid() || ::syncfs(stage.get()) != 0 || !appendToJournal(Journal::plan({})))
+    if (!stage.isValid() || (m_durable && ::syncfs(stage.get()) != 0)
+        || !appendToJournal(Journal::plan({})))
         return failMoving(errno);
     int result = ::renameat2(stage.get(), top.constData(), m_home.get(), top.constData(),
                              RENAME_NOREPLACE);
@@ -474,7 +475,7 @@ bool Transaction::commitExisting()
             return failMoving(errno);
     }
     // The commit point: every rename, and the new files' data, on disk first.
-    if (::syncfs(m_home.get()) != 0
+    if ((m_durable && ::syncfs(m_home.get()) != 0)
         || ::renameat(m_transaction.get(), TransactionFiles::journal, m_transaction.get(),
                       TransactionFiles::committed)
             != 0)
