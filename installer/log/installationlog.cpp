@@ -102,8 +102,16 @@ void InstallationLog::writeHeader(const QStringList &options, const QString &com
     write(QStringLiteral("command"), command);
 }
 
+QString InstallationLog::whereSentence() const
+{
+    if (path().isEmpty())
+        return QString();
+    return tr("The log of this installation is in \"%1\".").arg(path());
+}
+
 QString InstallationLog::equivalentCommand(const QString &destination, bool reuseExisting,
-                                           bool allUsers, bool skipSpaceCheck)
+                                           bool allUsers, bool skipSpaceCheck,
+                                           const QStringList &options)
 {
     QStringList words{QStringLiteral("textinstall"), QStringLiteral("--accept-licence")};
     if (reuseExisting)
@@ -112,6 +120,8 @@ QString InstallationLog::equivalentCommand(const QString &destination, bool reus
         words << QStringLiteral("--all-users");
     if (skipSpaceCheck)
         words << QStringLiteral("--no-space-check");
+    for (const QString &option : options)
+        words << quoted(option);
     words << QStringLiteral("--") << quoted(destination);
     return words.join(QLatin1Char(' '));
 }

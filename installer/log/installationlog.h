@@ -35,14 +35,18 @@ public:
     // without one).
     bool open();
     // Where the log is, for the messages that point to it.
-    QString path() const { return m_file.fileName(); }
+    QString path() const { return m_file.isOpen() ? m_file.fileName() : QString(); }
+    // The sentence that tells the user where the log is; empty without one.
+    QString whereSentence() const;
 
     // The versions and who runs it, the options and the textinstall command
     // line that repeats the choices.
     void writeHeader(const QStringList &options, const QString &command);
-    // The textinstall command line for an installation into `destination`.
+    // The textinstall command line for an installation into `destination`;
+    // `options` ("--name", "value", ...) come before the destination.
     static QString equivalentCommand(const QString &destination, bool reuseExisting,
-                                     bool allUsers, bool skipSpaceCheck);
+                                     bool allUsers, bool skipSpaceCheck,
+                                     const QStringList &options = {});
 
     // Logs every report of `installer` as it arrives; other receivers get
     // them as before.
