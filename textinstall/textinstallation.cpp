@@ -1,6 +1,5 @@
 #include "textinstall/textinstallation.h"
 
-#include "installer/desktop/desktoprecord.h"
 #include "installer/desktop/postinstallsequence.h"
 #include "installer/engine/installer.h"
 #include "installer/engine/installthread.h"
@@ -134,13 +133,7 @@ void TextInstallation::installerFinished()
             m_printer->showStep(step);
         });
     m_printer->finish();
-    // The record learns what the desktop got; the log goes next to it.
-    QString problem;
-    if (!recordDesktopSteps(m_destination, steps, &problem))
-        m_log->write(QStringLiteral("warning"), problem);
-    if (!m_log->copyInto(m_destination))
-        m_log->write(QStringLiteral("warning"),
-                     tr("Could not copy the log into \"%1\".").arg(m_destination));
+    m_log->keepWithInstallation(m_destination, steps, m_installer->permissions());
     // The desktop integration has told of its own problems; the script's
     // outcome is shown nowhere else.
     bool incomplete = problemShown(steps);

@@ -41,6 +41,8 @@ public:
     // An installation for all users (install mode 0) gets fixed modes; one
     // given to a group belongs to it and is closed to others.
     void setGroup(gid_t group) { m_permissions.setGroup(group); }
+    // The modes and group the installation gets (meaningful once it began).
+    const TreePermissions &permissions() const { return m_permissions; }
     // A site's module tree that gets the modulefile too; none when empty.
     void setModuleTree(const QString &directory) { m_moduleTree = directory; }
     // Whether the free space is checked before anything is written (the

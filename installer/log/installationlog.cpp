@@ -1,5 +1,6 @@
 #include "installer/log/installationlog.h"
 
+#include "installer/desktop/desktoprecord.h"
 #include "installer/engine/installer.h"
 #include "installer/engine/userprompt.h"
 #include "installer/productidentity.h"
@@ -160,4 +161,20 @@ bool InstallationLog::copyInto(const QString &directory)
         return false;
     const QByteArray text = log.readAll();
     return copy.write(text) == text.size() && copy.commit();
+}
+
+void InstallationLog::keepWithInstallation(const QString &destination, const DesktopSteps &steps,
+                                           const TreePermissions &permissions)
+{
+    QString problem;
+    const QString record = destination + QLatin1Char('/')
+        + QLatin1String(InstallationRecord::fileName);
+    if (!recordDesktopSteps(destination, steps, &problem)
+        || !permissions.settleFile(QFile::encodeName(record)))
+        write(QStringLiteral("warning"),
+              problem.isEmpty() ? tr("Could not update \"%1\".").arg(record) : problem);
+    const QString copy = destination + QLatin1Char('/')
+        + QLatin1String(InstallationRecord::logFileName);
+    if (!copyInto(destination) || !permissions.settleFile(QFile::encodeName(copy)))
+        write(QStringLiteral("warning"), tr("Could not copy the log to \"%1\".").arg(copy));
 }

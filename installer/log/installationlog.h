@@ -1,6 +1,8 @@
 #ifndef ZARVO_LOG_INSTALLATIONLOG_H
 #define ZARVO_LOG_INSTALLATIONLOG_H
 
+#include "installer/desktop/desktopstep.h"
+
 #include <QFile>
 #include <QObject>
 #include <QString>
@@ -9,6 +11,7 @@
 #include <memory>
 
 class Installer;
+class TreePermissions;
 class UserPrompt;
 
 // The log of one run of either front end, in the user's state directory
@@ -58,6 +61,12 @@ public:
     void write(const QString &kind, const QString &text);
     // A copy of the log so far as `directory`/.installation.log.
     bool copyInto(const QString &directory);
+    // After the post-install sequence of a completed installation: adds
+    // its steps to the installation's record and puts a copy of the log
+    // next to it, both with the installation's permissions. What fails is
+    // logged as a warning; the installation stays as it is.
+    void keepWithInstallation(const QString &destination, const DesktopSteps &steps,
+                              const TreePermissions &permissions);
 
 public slots:
     void status(const QString &text) { write(QStringLiteral("status"), text); }

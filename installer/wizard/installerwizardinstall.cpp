@@ -1,7 +1,6 @@
 // The install page and the jumps to the final pages.
 #include "installer/wizard/installerwizard.h"
 
-#include "installer/desktop/desktoprecord.h"
 #include "installer/desktop/postinstallsequence.h"
 #include "installer/engine/installer.h"
 #include "installer/log/installationlog.h"
@@ -71,13 +70,7 @@ void InstallerWizard::runAfterWork()
         showStatus(text);
         ui->statusTextLabel->repaint();
     });
-    // The record learns what the desktop got; the log goes next to it.
-    QString problem;
-    if (!recordDesktopSteps(destination, steps, &problem))
-        log->write(QStringLiteral("warning"), problem);
-    if (!log->copyInto(destination))
-        log->write(QStringLiteral("warning"),
-                   tr("Could not copy the log into \"%1\".").arg(destination));
+    log->keepWithInstallation(destination, steps, installer->permissions());
     // The finish text is rich text: the destination must show as typed.
     finishedDestination = destination;
     showFinishText();
