@@ -44,6 +44,8 @@ private:
 
     // A path below the destination as the user is to see it.
     QString shownPath(const QByteArray &path) const;
+    // The length a path will have once the entries are at the destination.
+    int finalLength(const QByteArray &path) const;
 
     QByteArray m_destination;
     QByteArray m_shown;

@@ -125,11 +125,11 @@ int openSourceDirectory(int parent, const char *name)
 // there is replaced by a real directory, so that nothing is written through
 // it and its target is never touched; another non-directory is left in place
 // with errno ENOTDIR.
-int openDestinationDirectory(int parent, const char *name, const QByteArray &path)
+int openDestinationDirectory(int parent, const char *name, int pathLength)
 {
     // Paths beyond the system's limit would be out of reach for every
     // program that uses the installation.
-    if (path.size() >= PATH_MAX) {
+    if (pathLength >= PATH_MAX) {
         errno = ENAMETOOLONG;
         return -1;
     }
@@ -155,9 +155,9 @@ int openDestinationDirectory(int parent, const char *name, const QByteArray &pat
 
 // A new file in place of whatever non-directory stood there, so that a write
 // never goes through a link or into a file that another name shares.
-int createFile(int directory, const char *name, const QByteArray &path, mode_t mode)
+int createFile(int directory, const char *name, int pathLength, mode_t mode)
 {
-    if (path.size() >= PATH_MAX) {
+    if (pathLength >= PATH_MAX) {
         errno = ENAMETOOLONG;
         return -1;
     }
@@ -210,6 +210,13 @@ void Tar::setStaging(const QString &staging, const QString &destination)
 {
     m_staging = QFile::encodeName(staging);
     m_shownDestination = destination;
+}
+
+int Tar::finalLength(const QByteArray &path) const
+{
+    if (m_staging.isEmpty() || !path.startsWith(m_staging))
+        return path.size();
+    return path.size() - m_staging.size() + QFile::encodeName(m_shownDestination).size();
 }
 
 QString Tar::shown(const QByteArray &path) const
@@ -428,7 +435,8 @@ bool Tar::copySubdirectory(const Place &from, const Place &to, const DirectoryId
     }
     emit status(tr("Creating directory \"%1\"").arg(shown(to.path)));
     // Where a file stands in the way, every file below fails on its own.
-    const FileDescriptor target(openDestinationDirectory(to.directory, to.name, to.path));
+    const FileDescriptor target(openDestinationDirectory(to.directory, to.name,
+                                                           finalLength(to.path)));
     if (!target.isValid() && errno != ENOTDIR) {
         emit error(tr("Could not create directory \"%1\".").arg(shown(to.path)));
         return false;
@@ -468,7 +476,7 @@ Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t uma
         return CopyOutcome::Failed;
     }
     const mode_t mode = m_permissions.fileMode(st.st_mode, umask);
-    FileDescriptor out(createFile(to.directory, to.name, to.path, mode));
+    FileDescriptor out(createFile(to.directory, to.name, finalLength(to.path), mode));
     if (!out.isValid()) {
         const bool full = isDiskFull(errno);
         emit error(tr("Can't open \"%1\" for writing.").arg(destination));

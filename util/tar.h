@@ -134,8 +134,10 @@ private:
                           TreeWalk &walk);
     CopyOutcome copyOneFile(const Place &from, const Place &to, mode_t umask,
                             int topLength = -1);
-    // A path written, as the user is to see it.
+    // A path written, as the user is to see it, and the length it will have
+    // once the staging directory has become the destination.
     QString shown(const QByteArray &path) const;
+    int finalLength(const QByteArray &path) const;
     void countEntry(mode_t type, qint64 size) const
     {
         if (m_entryCounter)

@@ -18,9 +18,15 @@
 
 namespace {
 
-// The marker is a new, empty regular file in the staging directory.
+// The marker is always a new, empty regular file: whatever the payload put
+// at its name (a link, a pipe) is removed, never opened; a directory only
+// when it is empty.
 bool createMarker(const QByteArray &path)
 {
+    struct stat st;
+    if (::lstat(path.constData(), &st) == 0
+        && (S_ISDIR(st.st_mode) ? ::rmdir(path.constData()) : ::unlink(path.constData())) != 0)
+        return false;
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           0666);
     return fd >= 0 && ::close(fd) == 0;

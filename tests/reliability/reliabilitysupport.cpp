@@ -1,6 +1,7 @@
 #include "tests/reliability/reliabilitysupport.h"
 
 #include "installer/engine/installer.h"
+#include "installer/transaction/installationrecord.h"
 #include "tests/support/siteentries.h"
 
 #include <QCoreApplication>
@@ -31,7 +32,7 @@ namespace Reliability {
 bool ScriptedPrompt::askYesNo(QObject *, const QString &title, const QString &text)
 {
     questions << title + QStringLiteral(": ") + text;
-    return true;
+    return answer;
 }
 
 void ScriptedPrompt::tell(QObject *, Severity, const QString &title, const QString &text)
@@ -204,7 +205,8 @@ void listInto(const QByteArray &root, const QByteArray &relative,
     while (dirent *e = ::readdir(dir)) {
         const QByteArray name = e->d_name;
         if (name == "." || name == ".."
-            || (relative.isEmpty() && name == ".installed" && detail == Detail::Content))
+            || (relative.isEmpty() && InstallationRecord::isOwnFile(name)
+                && detail == Detail::Content))
             continue;
         const QByteArray rel = relative.isEmpty() ? name : relative + '/' + name;
         const QByteArray path = root + '/' + rel;
@@ -330,6 +332,12 @@ bool isKnownError(const QString &text)
         // SiteFiles
         "Could not create directory \"%1\": %2.",
         "Could not write \"%1\": %2.",
+        // Transaction, SpaceCheck
+        "Could not move the installed files into place in \"%1\": %2",
+        "Could not install \"%1\": a directory with files that are not part of the "
+        "installation is in its place.",
+        "Not enough free space in \"%1\": the installation needs %2, %3 are free.",
+        "Not enough free inodes in \"%1\": the installation needs %2, %3 are free.",
     };
     static const QList<QRegularExpression> patterns = [] {
         QList<QRegularExpression> list;
@@ -423,10 +431,12 @@ void deliverQueuedReports()
 }
 
 bool runInstallation(const QString &source, const QString &destination, UserPrompt *prompt,
-                     Reports *reports, int timeoutMs)
+                     Reports *reports, int timeoutMs, const std::function<void(Installer &)> &setUp)
 {
     Installer installer(nullptr, prompt);
     record(&installer, reports);
+    if (setUp)
+        setUp(installer);
     installer.install(source, destination);
     // The worker's end has no signal of its own; its thread leaving the
     // process is the sign.
