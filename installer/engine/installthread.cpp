@@ -113,7 +113,7 @@ void InstallThread::run()
     const QString staging = transaction.stagingDirectory();
     settleStagedParents(staging);
     tar->setStaging(staging, destination);
-    tar->setHashing(true);
+    tar->setHashing(recording);
 
     emit status(tr("Counting files"));
     SpaceCheck space(destination);
@@ -175,7 +175,7 @@ void InstallThread::run()
         emit error(tr("Could not create \"%1\".").arg(marker));
         return;
     }
-    if (!writeRecord(staging))
+    if (recording && !writeRecord(staging))
         return;
 
     transaction.setPreviousEntries(previousEntries());

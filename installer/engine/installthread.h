@@ -46,9 +46,11 @@ public:
     void setSpaceCheck(bool on) { spaceCheck = on; }
     // The options of the run, as the installation record keeps them.
     void setRecordOptions(const QStringList &options) { recordOptions = options; }
-    // Whether the new files are on disk before they are moved into place (the
-    // default); off only to measure what that costs.
+    // Whether the new files are on disk before they are moved into place, and
+    // whether the installation gets its record with the files' hashes (both
+    // the default); off only to measure what they cost.
     void setDurable(bool on) { durable = on; }
+    void setRecording(bool on) { recording = on; }
     // The modulefile and set-up scripts written; meaningful after installerFinished.
     const SiteFiles &siteFiles() const { return m_siteFiles; }
 
@@ -83,6 +85,7 @@ private:
     SiteFiles m_siteFiles;
     bool spaceCheck = true;
     bool durable = true;
+    bool recording = true;
     QStringList recordOptions;
     // Errors reported during this run, Tar's included.
     int errors = 0;
