@@ -253,13 +253,13 @@ void tst_CancelStress::kill()
             || QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), earlier, destination})
             == 0;
     };
+    QByteArray output;
     const auto runHelper = [&](const QString &from, bool answer, int delayMs, QString *why) {
         QProcess helper;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("ZARVO_RUNNER_ANSWER"),
                            answer ? QStringLiteral("yes") : QStringLiteral("no"));
         helper.setProcessEnvironment(environment);
-        helper.setStandardOutputFile(QProcess::nullDevice());
         helper.start(QStringLiteral(ZARVO_INSTALLRUNNER_PATH), {from, destination});
         if (!helper.waitForStarted(stopBoundMs)) {
             *why = QStringLiteral("the helper did not start");
@@ -275,6 +275,7 @@ void tst_CancelStress::kill()
             *why = QStringLiteral("the helper did not end within %1 ms").arg(stopBoundMs);
             return false;
         }
+        output = "\n" + helper.readAllStandardOutput();
         return true;
     };
     const auto leftovers = [&] {
@@ -310,13 +311,17 @@ void tst_CancelStress::kill()
         QVERIFY2(runHelper(source, true, delayMs, &why), qPrintable(what + QStringLiteral(": ") + why));
         // Caught in the middle: the killed run left work for the next one.
         const QMap<QByteArray, QByteArray> killed = snapshotTree(encoded, true);
-        if (!leftovers().isEmpty()
-            || (killed != before && !QFileInfo::exists(destination + QStringLiteral("/.installed"))))
-            ++midway;
+        const bool interrupted = !leftovers().isEmpty()
+            || (killed != before && !QFileInfo::exists(destination + QStringLiteral("/.installed")));
+        midway += interrupted;
         // The next run finds what is left, settles it, and then installs
         // nothing: it declines the question, or has no installation files.
         QVERIFY2(runHelper(work.filePath(QStringLiteral("no-source")), false, -1, &why),
                  qPrintable(what + QStringLiteral(": ") + why));
+        // And says so.
+        if (interrupted)
+            QVERIFY2(output.contains("\nstatus\tRestored \"") || output.contains("\nstatus\tCompleted "),
+                     qPrintable(what + QStringLiteral(": ") + QString::fromUtf8(output)));
         const QMap<QByteArray, QByteArray> after = snapshotTree(encoded, true);
         if (after == before) {
             ++asBefore;
