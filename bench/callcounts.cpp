@@ -115,17 +115,19 @@ void printCallsPerFile(const std::vector<std::string> &runners,
         "%.2f");
     row("waited", [&](const CallCounts &c) { return perFile(c, sumOf(c, c.micros, true)) / 1e3; },
         "%.2f ms");
-    row("waiting share",
+    row("round-trip share",
         [](const CallCounts &c) {
             return c.wallSeconds > 0 ? double(c.waitingUs) / 1e4 / c.wallSeconds : 0.0;
         },
         "%.0f %%");
-    row("in hand, mean",
+    row("at once, mean",
         [&](const CallCounts &c) {
-            return c.waitingUs > 0 ? sumOf(c, c.micros, true) / double(c.waitingUs) : 0.0;
+            return c.waitingUs > 0
+                ? sumOf(c, c.calls, true) * double(c.roundTripUs) / double(c.waitingUs)
+                : 0.0;
         },
         "%.2f");
-    row("in hand, most", [](const CallCounts &c) { return c.mostWaiting; }, "%d");
+    row("at once, most", [](const CallCounts &c) { return c.mostWaiting; }, "%d");
 }
 
 } // namespace Bench

@@ -31,9 +31,10 @@ struct CallCounts
 };
 
 // One column per runner, the mean of its runs: the calls per file of each
-// operation, the round trips and the time waited for them per file, the share
-// of the wall time with a round trip in hand, and how many were in hand at
-// once (the mean while any was, and the most).
+// operation; per file, the round trips and the time the calls that make them
+// took, from arrival to answer; the share of the wall time with a round trip
+// under way, and how many were under way at once (the mean while any was,
+// and the most).
 void printCallsPerFile(const std::vector<std::string> &runners,
                        const std::map<std::string, CallCounts> &counts, double files,
                        long directories);

@@ -55,10 +55,16 @@ Counters::Counters(int64_t roundTripNs, uint32_t slowOps)
 Counters::Call::Call(Counters &counters, Op op)
     : m_counters(counters)
     , m_op(op)
-    , m_start(counters.begin(op))
+    , m_start(monotonicNs())
 {
-    if (counters.isSlow(op) && counters.m_roundTripNs > 0)
-        sleepUntil(m_start + counters.m_roundTripNs);
+    if (!counters.isSlow(op))
+        return;
+    counters.beginWaiting(m_start);
+    const int64_t due = m_start + counters.m_roundTripNs;
+    sleepUntil(due);
+    // The round trip is over when it is due, not once the answer has gone:
+    // by then the client may have sent its next call.
+    counters.endWaiting(due);
 }
 
 Counters::Call::~Call()
@@ -66,16 +72,19 @@ Counters::Call::~Call()
     m_counters.end(m_op, m_start);
 }
 
-int64_t Counters::begin(Op op)
+void Counters::beginWaiting(int64_t now)
 {
-    const int64_t now = monotonicNs();
-    if (!isSlow(op))
-        return now;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_waiting++ == 0)
         m_waitingSince = now;
     m_mostWaiting = std::max(m_mostWaiting, m_waiting);
-    return now;
+}
+
+void Counters::endWaiting(int64_t now)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (--m_waiting == 0)
+        m_waitingNs += std::max<int64_t>(0, now - m_waitingSince);
 }
 
 void Counters::end(Op op, int64_t start)
@@ -84,8 +93,6 @@ void Counters::end(Op op, int64_t start)
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_calls[int(op)];
     m_ns[int(op)] += now - start;
-    if (isSlow(op) && --m_waiting == 0)
-        m_waitingNs += now - m_waitingSince;
 }
 
 std::string Counters::report(bool summary)

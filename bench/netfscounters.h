@@ -28,7 +28,8 @@ class Counters
 public:
     // One call, from its arrival to the end of its scope (the reply is sent
     // inside it). A slow operation waits out the round trip first, as a
-    // client of a network file system waits for the server's answer.
+    // client of a network file system waits for the server's answer; that
+    // wait is the round trip in hand.
     class Call
     {
     public:
@@ -49,13 +50,14 @@ public:
     static uint32_t bit(Op op) { return 1u << unsigned(op); }
 
     // One line per operation, "name calls microseconds slow", then the round
-    // trip, the most slow calls in hand at once since the previous report and
+    // trip, the most round trips in hand at once since the previous report and
     // the time with at least one in hand. A summary leaves out the operations
     // never called.
     std::string report(bool summary = false);
 
 private:
-    int64_t begin(Op op);
+    void beginWaiting(int64_t now);
+    void endWaiting(int64_t now);
     void end(Op op, int64_t start);
 
     const int64_t m_roundTripNs;
@@ -63,7 +65,7 @@ private:
     std::mutex m_mutex;
     uint64_t m_calls[int(Op::Count)] = {};
     int64_t m_ns[int(Op::Count)] = {};
-    int m_waiting = 0; // slow calls in hand
+    int m_waiting = 0; // round trips in hand
     int m_mostWaiting = 0;
     int64_t m_waitingSince = 0;
     int64_t m_waitingNs = 0;
