@@ -5,8 +5,10 @@
 
 #include <archive_entry.h>
 
+#include <cerrno>
 #include <climits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -88,11 +90,10 @@ QString EntryPathCheck::refusal(archive_entry *entry)
     // A directory that already exists as a link would get its permissions
     // and times through the link.
     const int count = isDirectory ? components.size() : components.size() - 1;
-    QString reason = linkOnTheWay(components, count);
+    QByteArray stale;
+    QString reason = linkOnTheWay(components, count, &stale);
     if (!reason.isEmpty())
         return reason;
-    if (count > 0)
-        m_verified = components.mid(0, count);
 
     if (const char *rawTarget = archive_entry_hardlink(entry)) {
         const QByteArray target(rawTarget);
@@ -110,15 +111,32 @@ QString EntryPathCheck::refusal(archive_entry *entry)
         reason = linkOnTheWay(targetComponents, targetComponents.size());
         if (!reason.isEmpty())
             return reason;
+        // Over an earlier installation a file of that name may exist already,
+        // and the new one must not share its data.
+        if (!m_written.contains(targetComponents.join('/')))
+            return translate("the hard link target \"%1\" does not come before it in the archive")
+                .arg(QString::fromLocal8Bit(target));
     }
 
-    // A new link invalidates what was verified.
-    if (archive_entry_filetype(entry) == AE_IFLNK)
-        m_verified.clear();
+    if (!stale.isEmpty() && ::unlink(stale.constData()) != 0)
+        return translate("the symbolic link \"%1\" cannot be replaced: %2")
+            .arg(QFile::decodeName(stale), qt_error_string(errno));
+    if (count > 0)
+        m_verified = components.mid(0, count);
+    if (!isDirectory) {
+        const QByteArray key = components.join('/');
+        m_written.insert(key);
+        // A new link invalidates what was verified.
+        if (archive_entry_filetype(entry) == AE_IFLNK) {
+            m_links.insert(key);
+            m_verified.clear();
+        }
+    }
     return QString();
 }
 
-QString EntryPathCheck::linkOnTheWay(const QByteArrayList &components, int count)
+QString EntryPathCheck::linkOnTheWay(const QByteArrayList &components, int count,
+                                     QByteArray *stale)
 {
     int first = 0;
     if (startsWith(components, m_verified, count))
@@ -131,9 +149,15 @@ QString EntryPathCheck::linkOnTheWay(const QByteArrayList &components, int count
         struct stat st;
         if (::lstat(path.constData(), &st) != 0)
             return QString(); // nothing further down exists yet
-        if (S_ISLNK(st.st_mode))
-            return translate("the path passes through the symbolic link \"%1\"")
-                .arg(QFile::decodeName(path));
+        if (!S_ISLNK(st.st_mode))
+            continue;
+        // Nothing below it is looked at: it is to be a new directory.
+        if (stale && !m_links.contains(components.mid(0, i + 1).join('/'))) {
+            *stale = path;
+            return QString();
+        }
+        return translate("the path passes through the symbolic link \"%1\"")
+            .arg(QFile::decodeName(path));
     }
     return QString();
 }

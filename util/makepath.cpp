@@ -42,6 +42,9 @@ int makePathBytes(const QByteArray &path, mode_t mode)
         errno = EEXIST;
         return -1;
     }
+    // A parent that is no directory: the system's own reason.
+    if (errno == ENOTDIR)
+        return -1;
     const QByteArray parent = parentOf(path);
     if (parent != path) {
         const int result = makePathBytes(parent, 0777);

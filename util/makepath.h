@@ -8,7 +8,7 @@
 
 // Creates path and its missing parents (parents 0777, path itself mode, both
 // less the umask). 0 on success, -1 with errno set on failure; an existing
-// non-directory fails with EEXIST.
+// non-directory fails with EEXIST, a path below one with ENOTDIR.
 int makePath(const QString &path, mode_t mode);
 
 // True when something exists at path afterwards; missing parents are created

@@ -1,19 +1,21 @@
 #include "util/tar.h"
 
+#include "util/filedata.h"
 #include "util/makepath.h"
 #include "util/processumask.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 namespace {
 
@@ -41,60 +43,6 @@ private:
     int m_fd;
 };
 
-enum class DataResult { Done, ReadFailed, WriteFailed };
-
-// The read/write loop where the kernel cannot copy between the two files.
-DataResult copyDataByBlocks(int from, int to)
-{
-    // As large as cp's, so the loop costs no more system calls than cp.
-    char buffer[256 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(from, buffer, sizeof buffer);
-        if (got == 0)
-            return DataResult::Done;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return DataResult::ReadFailed;
-        }
-        // A short write is not a failure; the next one tells whether the disk is full.
-        for (ssize_t written = 0; written < got;) {
-            const ssize_t put = ::write(to, buffer + written, size_t(got - written));
-            if (put < 0) {
-                if (errno == EINTR)
-                    continue;
-                return DataResult::WriteFailed;
-            }
-            written += put;
-        }
-    }
-}
-
-// The whole data transfer of one file; errno tells why it failed. The kernel
-// moves the data itself, without a trip through this process.
-DataResult copyData(int from, int to)
-{
-    bool copiedAny = false;
-    for (;;) {
-        const ssize_t put = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-        if (put > 0) {
-            copiedAny = true;
-            continue;
-        }
-        // Some file systems report no data for files that have some, so an
-        // empty result at the start is checked by reading.
-        if (put == 0 && copiedAny)
-            return DataResult::Done;
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG))
-            return DataResult::WriteFailed;
-        // Refused (other file system, not supported) or failed: the loop goes
-        // on from the same offsets and tells a read from a write failure.
-        return copyDataByBlocks(from, to);
-    }
-}
-
 bool isDiskFull(int error)
 {
     return error == ENOSPC || error == EDQUOT;
@@ -112,47 +60,127 @@ struct ListedEntry
     bool isDirectory;
     dev_t device;
     ino_t inode;
+    // Why the entry's type could not be learnt; 0 when it was.
+    int error;
 };
 
-// The toolkit's default listing, made from the stored names: directories and
-// files (links followed) without hidden entries, broken links or special
-// files, "." and ".." included, by name regardless of case. The toolkit itself
-// would decode each name and could then no longer open one that is not valid
-// in its encoding.
-std::vector<ListedEntry> listDirectory(const QByteArray &directory)
+// The toolkit's default listing of an open directory, made from the stored
+// names: directories and files (links followed) without hidden entries,
+// broken links or special files, by name regardless of case. The toolkit
+// itself would decode each name and could then no longer open one that is
+// not valid in its encoding. 0, or why the directory cannot be read; an
+// entry that cannot be examined is listed with its error.
+int listDirectory(int directory, std::vector<ListedEntry> *entries)
 {
-    std::vector<ListedEntry> entries;
-    const std::unique_ptr<DIR, DirectoryCloser> stream(::opendir(directory.constData()));
-    if (!stream)
-        return entries;
-    while (const dirent *item = ::readdir(stream.get())) {
+    const int handle = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
+    const std::unique_ptr<DIR, DirectoryCloser> stream(handle < 0 ? nullptr
+                                                                  : ::fdopendir(handle));
+    if (!stream) {
+        const int error = errno;
+        if (handle >= 0)
+            ::close(handle);
+        return error;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent *item = ::readdir(stream.get());
+        if (!item) {
+            if (errno != 0)
+                return errno;
+            break;
+        }
         const QByteArray name(item->d_name);
-        if (name.startsWith('.') && name != "." && name != "..")
+        if (name.startsWith('.'))
             continue;
-        struct stat st;
-        if (::fstatat(::dirfd(stream.get()), item->d_name, &st, 0) != 0)
+        struct stat st = {};
+        int error = 0;
+        if (::fstatat(directory, item->d_name, &st, 0) != 0) {
+            // A broken link, or one that loops, is no file of the tree.
+            if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+                continue;
+            error = errno;
+        } else if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
             continue;
-        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
-            continue;
-        entries.push_back({name, QFile::decodeName(name).toLower(), S_ISDIR(st.st_mode),
-                           st.st_dev, st.st_ino});
+        }
+        entries->push_back({name, QFile::decodeName(name).toLower(), S_ISDIR(st.st_mode),
+                            st.st_dev, st.st_ino, error});
     }
     // Names that decode alike keep an order of their own.
-    std::sort(entries.begin(), entries.end(), [](const ListedEntry &a, const ListedEntry &b) {
+    std::sort(entries->begin(), entries->end(), [](const ListedEntry &a, const ListedEntry &b) {
         const int byKey = a.sortKey.compare(b.sortKey);
         return byKey != 0 ? byKey < 0 : a.name < b.name;
     });
-    return entries;
+    return 0;
 }
 
-bool isDotOrDotDot(const QByteArray &name)
+// A directory of the source, links followed.
+int openSourceDirectory(int parent, const char *name)
 {
-    return name == "." || name == "..";
+    return ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// A directory below the destination, created when missing. A symbolic link
+// there is replaced by a real directory, so that nothing is written through
+// it and its target is never touched; another non-directory is left in place
+// with errno ENOTDIR.
+int openDestinationDirectory(int parent, const char *name, const QByteArray &path)
+{
+    // Paths beyond the system's limit would be out of reach for every
+    // program that uses the installation.
+    if (path.size() >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const int fd = ::openat(parent, name, flags);
+    if (fd >= 0 || (errno != ENOENT && errno != ELOOP && errno != ENOTDIR))
+        return fd;
+    if (errno != ENOENT) {
+        struct stat st;
+        if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return -1;
+        if (!S_ISLNK(st.st_mode)) {
+            errno = ENOTDIR;
+            return -1;
+        }
+        if (::unlinkat(parent, name, 0) != 0)
+            return -1;
+    }
+    if (::mkdirat(parent, name, 0777) != 0 && errno != EEXIST)
+        return -1;
+    return ::openat(parent, name, flags);
+}
+
+// A new file in place of whatever non-directory stood there, so that a write
+// never goes through a link or into a file that another name shares.
+int createFile(int directory, const char *name, const QByteArray &path, mode_t mode)
+{
+    if (path.size() >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    const int fd = ::openat(directory, name, flags, mode);
+    if (fd >= 0 || errno != EEXIST || ::unlinkat(directory, name, 0) != 0)
+        return fd;
+    return ::openat(directory, name, flags, mode);
 }
 
 QByteArray below(const QByteArray &directory, const QByteArray &name)
 {
     return directory + '/' + name;
+}
+
+QString cannotReadDirectory(const QByteArray &path, int error)
+{
+    return QCoreApplication::translate("Tar", "Can't read directory \"%1\": %2.")
+        .arg(QFile::decodeName(path), qt_error_string(error));
+}
+
+QString cannotExamine(const QByteArray &path, int error)
+{
+    return QCoreApplication::translate("Tar", "Can't read file information for \"%1\": %2.")
+        .arg(QFile::decodeName(path), qt_error_string(error));
 }
 
 } // namespace
@@ -176,6 +204,14 @@ void Tar::noteError(const QString &error)
     m_lastError = error;
 }
 
+bool Tar::stopRequested()
+{
+    if (!cancelRequested.load())
+        return false;
+    emit cancelled();
+    return true;
+}
+
 bool Tar::enterDirectory(const DirectoryId &id, const QByteArray &path, TreeWalk &walk,
                          QByteArray *ancestor)
 {
@@ -190,52 +226,61 @@ bool Tar::enterDirectory(const DirectoryId &id, const QByteArray &path, TreeWalk
     return true;
 }
 
-void Tar::noteDestination(const QByteArray &destination, TreeWalk &walk)
+bool Tar::identifyDirectory(int fd, const QByteArray &path, DirectoryId *id)
 {
     struct stat st;
-    walk.hasDestination = ::stat(destination.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-    if (walk.hasDestination)
-        walk.destination = {st.st_dev, st.st_ino};
-}
-
-void Tar::enterTop(const QByteArray &top, TreeWalk &walk)
-{
-    struct stat st;
-    if (::stat(top.constData(), &st) == 0)
-        enterDirectory({st.st_dev, st.st_ino}, top, walk);
+    const int result = fd >= 0 ? ::fstat(fd, &st) : ::stat(path.constData(), &st);
+    if (result != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    *id = {st.st_dev, st.st_ino};
+    return true;
 }
 
 int Tar::countFiles(const QString &directory)
 {
-    const QByteArray top = QFile::encodeName(directory);
-    TreeWalk walk;
-    enterTop(top, walk);
-    return countTree(top, walk);
+    return countFiles(directory, QString());
 }
 
 int Tar::countFiles(const QString &directory, const QString &destination)
 {
+    if (stopRequested())
+        return -1;
     const QByteArray top = QFile::encodeName(directory);
     TreeWalk walk;
-    noteDestination(QFile::encodeName(destination), walk);
-    enterTop(top, walk);
-    return countTree(top, walk);
+    if (!destination.isEmpty())
+        walk.hasDestination = identifyDirectory(-1, QFile::encodeName(destination),
+                                                &walk.destination);
+    const FileDescriptor fd(openSourceDirectory(AT_FDCWD, top.constData()));
+    if (!fd.isValid()) {
+        emit error(cannotReadDirectory(top, errno));
+        return -1;
+    }
+    DirectoryId id;
+    if (identifyDirectory(fd.get(), top, &id))
+        enterDirectory(id, top, walk);
+    return countTree(fd.get(), top, walk);
 }
 
-int Tar::countTree(const QByteArray &directory, TreeWalk &walk)
+// Counting runs before anything is written, so a tree that cannot be read
+// whole is refused here rather than installed with files missing.
+int Tar::countTree(int directory, const QByteArray &path, TreeWalk &walk)
 {
-    if (cancelRequested.load()) {
-        emit cancelled();
+    if (stopRequested())
+        return -1;
+    std::vector<ListedEntry> entries;
+    if (const int failure = listDirectory(directory, &entries)) {
+        emit error(cannotReadDirectory(path, failure));
         return -1;
     }
     int count = 0;
-    for (const ListedEntry &entry : listDirectory(directory)) {
-        if (cancelRequested.load()) {
-            emit cancelled();
+    for (const ListedEntry &entry : entries) {
+        if (stopRequested())
+            return -1;
+        const QByteArray inner = below(path, entry.name);
+        if (entry.error != 0) {
+            emit error(cannotExamine(inner, entry.error));
             return -1;
         }
-        if (isDotOrDotDot(entry.name))
-            continue;
         if (!entry.isDirectory) {
             ++count;
             continue;
@@ -243,11 +288,15 @@ int Tar::countTree(const QByteArray &directory, TreeWalk &walk)
         const DirectoryId id{entry.device, entry.inode};
         if (walk.hasDestination && id == walk.destination)
             continue;
-        const QByteArray path = below(directory, entry.name);
         const size_t depth = walk.descent.size();
-        if (!enterDirectory(id, path, walk))
+        if (!enterDirectory(id, inner, walk))
             continue;
-        const int inside = countTree(path, walk);
+        const FileDescriptor fd(openSourceDirectory(directory, entry.name.constData()));
+        int inside = -1;
+        if (fd.isValid())
+            inside = countTree(fd.get(), inner, walk);
+        else
+            emit error(cannotReadDirectory(inner, errno));
         walk.descent.resize(depth);
         if (inside < 0)
             return -1;
@@ -258,67 +307,70 @@ int Tar::countTree(const QByteArray &directory, TreeWalk &walk)
 
 bool Tar::copyDirectory(const QString &source, const QString &destination, int total, int *done)
 {
-    const QByteArray top = QFile::encodeName(source);
+    if (stopRequested())
+        return false;
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(destination);
+    emit status(tr("Creating directory \"%1\"").arg(destination));
+    if (!ensureEncodedPath(to)) {
+        emit error(tr("Could not create directory \"%1\".").arg(destination));
+        return false;
+    }
+    // The destination as named may be reached through a link; what lies
+    // below it never is.
+    const FileDescriptor target(::open(to.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!target.isValid() && errno != ENOTDIR) {
+        emit error(tr("Could not create directory \"%1\".").arg(destination));
+        return false;
+    }
+    const FileDescriptor origin(openSourceDirectory(AT_FDCWD, from.constData()));
+    if (!origin.isValid()) {
+        emit error(cannotReadDirectory(from, errno));
+        return false;
+    }
     int localDone = 0;
     TreeWalk walk;
-    walk.destinationPending = true;
     walk.total = total;
     walk.done = done ? done : &localDone;
     walk.umask = processUmask();
-    enterTop(top, walk);
-    return copyTree(top, QFile::encodeName(destination), walk);
+    walk.hasDestination = identifyDirectory(target.get(), to, &walk.destination);
+    DirectoryId top;
+    if (identifyDirectory(origin.get(), from, &top)) {
+        // Each file would be truncated by opening its own copy.
+        if (walk.hasDestination && top == walk.destination) {
+            emit error(tr("Could not copy \"%1\" to \"%2\": they are the same directory.")
+                           .arg(source, destination));
+            return false;
+        }
+        enterDirectory(top, from, walk);
+    }
+    return copyTree(origin.get(), from, target.get(), to, walk);
 }
 
-bool Tar::copyTree(const QByteArray &source, const QByteArray &destination, TreeWalk &walk)
+bool Tar::copyTree(int source, const QByteArray &sourcePath, int destination,
+                   const QByteArray &destinationPath, TreeWalk &walk)
 {
-    if (cancelRequested.load()) {
-        emit cancelled();
-        return false;
+    std::vector<ListedEntry> entries;
+    if (const int failure = listDirectory(source, &entries)) {
+        emit error(cannotReadDirectory(sourcePath, failure));
+        return true;
     }
-    emit status(tr("Creating directory \"%1\"").arg(QFile::decodeName(destination)));
-    if (!ensureEncodedPath(destination)) {
-        emit error(tr("Could not create directory \"%1\".").arg(QFile::decodeName(destination)));
-        return false;
-    }
-    // Known only once it exists; the count looked at the same directory.
-    if (walk.destinationPending) {
-        walk.destinationPending = false;
-        noteDestination(destination, walk);
-        // Each file would be truncated by opening its own copy.
-        if (walk.hasDestination && !walk.descent.empty()
-            && walk.descent.front().id == walk.destination) {
-            emit error(tr("Could not copy \"%1\" to \"%2\": they are the same directory.")
-                           .arg(QFile::decodeName(source), QFile::decodeName(destination)));
+    for (const ListedEntry &entry : entries) {
+        if (stopRequested())
             return false;
-        }
-    }
-    for (const ListedEntry &entry : listDirectory(source)) {
-        if (cancelRequested.load()) {
-            emit cancelled();
-            return false;
-        }
-        if (isDotOrDotDot(entry.name))
+        const Place from{source, entry.name.constData(), below(sourcePath, entry.name)};
+        const Place to{destination, entry.name.constData(), below(destinationPath, entry.name)};
+        if (entry.error != 0) {
+            emit error(cannotExamine(from.path, entry.error));
             continue;
-        const QByteArray from = below(source, entry.name);
-        const QByteArray to = below(destination, entry.name);
+        }
         if (entry.isDirectory) {
-            const DirectoryId id{entry.device, entry.inode};
-            if (walk.hasDestination && id == walk.destination)
-                continue;
-            QByteArray ancestor;
-            const size_t depth = walk.descent.size();
-            if (!enterDirectory(id, from, walk, &ancestor)) {
-                emit error(tr("Skipped \"%1\": it leads back to \"%2\", which contains it.")
-                               .arg(QFile::decodeName(from), QFile::decodeName(ancestor)));
-                continue;
-            }
-            const bool copied = copyTree(from, to, walk);
-            walk.descent.resize(depth);
-            if (!copied)
+            if (!copySubdirectory(from, to, {entry.device, entry.inode}, walk))
                 return false;
             continue;
         }
-        if (copyOneFile(from, to, walk.umask) == CopyOutcome::DiskFull)
+        const CopyOutcome outcome = copyOneFile(from, to, walk.umask);
+        if (outcome == CopyOutcome::DiskFull || outcome == CopyOutcome::Cancelled)
             return false;
         ++*walk.done;
         if (walk.total > 0)
@@ -327,31 +379,72 @@ bool Tar::copyTree(const QByteArray &source, const QByteArray &destination, Tree
     return true;
 }
 
+bool Tar::copySubdirectory(const Place &from, const Place &to, const DirectoryId &id,
+                           TreeWalk &walk)
+{
+    if (walk.hasDestination && id == walk.destination)
+        return true;
+    QByteArray ancestor;
+    const size_t depth = walk.descent.size();
+    if (!enterDirectory(id, from.path, walk, &ancestor)) {
+        // Common in real trees (lib64 -> .); everything in it is copied anyway.
+        emit status(tr("Skipped \"%1\": it leads back to \"%2\", which contains it.")
+                        .arg(QFile::decodeName(from.path), QFile::decodeName(ancestor)));
+        return true;
+    }
+    const FileDescriptor source(openSourceDirectory(from.directory, from.name));
+    if (!source.isValid()) {
+        emit error(cannotReadDirectory(from.path, errno));
+        walk.descent.resize(depth);
+        return true;
+    }
+    emit status(tr("Creating directory \"%1\"").arg(QFile::decodeName(to.path)));
+    // Where a file stands in the way, every file below fails on its own.
+    const FileDescriptor target(openDestinationDirectory(to.directory, to.name, to.path));
+    if (!target.isValid() && errno != ENOTDIR) {
+        emit error(tr("Could not create directory \"%1\".").arg(QFile::decodeName(to.path)));
+        return false;
+    }
+    const bool copied = copyTree(source.get(), from.path, target.get(), to.path, walk);
+    walk.descent.resize(depth);
+    return copied;
+}
+
 bool Tar::copyFile(const QString &source, const QString &destination)
 {
-    return copyOneFile(QFile::encodeName(source), QFile::encodeName(destination), processUmask())
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(destination);
+    return copyOneFile({AT_FDCWD, from.constData(), from}, {AT_FDCWD, to.constData(), to},
+                       processUmask())
         == CopyOutcome::Copied;
 }
 
-Tar::CopyOutcome Tar::copyOneFile(const QByteArray &from, const QByteArray &to, mode_t umask)
+Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t umask)
 {
-    const QString source = QFile::decodeName(from);
-    const QString destination = QFile::decodeName(to);
+    const QString source = QFile::decodeName(from.path);
+    const QString destination = QFile::decodeName(to.path);
     emit status(tr("Copying \"%1\" to \"%2\"")
                     .arg(QFileInfo(source).fileName(), QFileInfo(destination).path()));
 
-    FileDescriptor in(::open(from.constData(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor in(::openat(from.directory, from.name, O_RDONLY | O_CLOEXEC));
     if (!in.isValid()) {
         emit error(tr("Can't open \"%1\" for reading.").arg(source));
         return CopyOutcome::Failed;
     }
-    FileDescriptor out(::open(to.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    struct stat st;
+    if (::fstat(in.get(), &st) != 0) {
+        emit error(tr("Error reading file information for \"%1\".").arg(source));
+        return CopyOutcome::Failed;
+    }
+    const mode_t base = (S_ISDIR(st.st_mode) || (st.st_mode & S_IXUSR)) ? 0777 : 0666;
+    const mode_t mode = base & ~umask & 0777;
+    FileDescriptor out(createFile(to.directory, to.name, to.path, mode));
     if (!out.isValid()) {
         const bool full = isDiskFull(errno);
         emit error(tr("Can't open \"%1\" for writing.").arg(destination));
         return full ? CopyOutcome::DiskFull : CopyOutcome::Failed;
     }
-    switch (copyData(in.get(), out.get())) {
+    switch (copyFileData(in.get(), out.get(), st, cancelRequested)) {
     case DataResult::Done:
         break;
     case DataResult::ReadFailed:
@@ -362,31 +455,29 @@ Tar::CopyOutcome Tar::copyOneFile(const QByteArray &from, const QByteArray &to, 
         emit error(tr("Error writing to \"%1\".").arg(destination));
         return full ? CopyOutcome::DiskFull : CopyOutcome::Failed;
     }
+    case DataResult::Cancelled:
+        // Half a file must not pass for a copy.
+        out.close();
+        ::unlinkat(to.directory, to.name, 0);
+        emit cancelled();
+        return CopyOutcome::Cancelled;
     }
     in.close();
+    // On the descriptor: the name may have been swapped for a link meanwhile.
+    if (::fchmod(out.get(), mode) != 0) {
+        emit error(tr("Error changing permissions on \"%1\".").arg(destination));
+        return CopyOutcome::Failed;
+    }
+    const struct timespec times[2] = {{st.st_atime, 0}, {st.st_mtime, 0}};
+    if (::futimens(out.get(), times) != 0) {
+        emit error(tr("Error changing timestamps on \"%1\".").arg(destination));
+        return CopyOutcome::Failed;
+    }
     // Some file systems report a failed write only when the file is closed.
     if (!out.close()) {
         const bool full = isDiskFull(errno);
         emit error(tr("Error writing to \"%1\".").arg(destination));
         return full ? CopyOutcome::DiskFull : CopyOutcome::Failed;
-    }
-
-    struct stat st;
-    if (::stat(from.constData(), &st) != 0) {
-        emit error(tr("Error reading file information for \"%1\".").arg(source));
-        return CopyOutcome::Failed;
-    }
-    const mode_t base = (S_ISDIR(st.st_mode) || (st.st_mode & S_IXUSR)) ? 0777 : 0666;
-    if (::chmod(to.constData(), base & ~umask & 0777) != 0) {
-        emit error(tr("Error changing permissions on \"%1\".").arg(destination));
-        return CopyOutcome::Failed;
-    }
-    struct utimbuf times;
-    times.actime = st.st_atime;
-    times.modtime = st.st_mtime;
-    if (::utime(to.constData(), &times) != 0) {
-        emit error(tr("Error changing timestamps on \"%1\".").arg(destination));
-        return CopyOutcome::Failed;
     }
     return CopyOutcome::Copied;
 }

@@ -25,11 +25,14 @@ public:
     explicit Tar(QObject *parent = nullptr);
     ~Tar() override;
 
-    // Directory tree (tar.cpp)
+    // Directory tree (tar.cpp). A count is -1 after a cancel request or a
+    // directory or entry that cannot be read (reported through error()).
     int countFiles(const QString &directory);
     // The count of what copyDirectory(directory, destination) copies: when
     // the destination lies inside the tree, it is not counted.
     int countFiles(const QString &directory, const QString &destination);
+    // Nothing below `destination` is written through a link: what stands at
+    // a file's path is replaced, a link where the tree has a directory too.
     bool copyDirectory(const QString &source, const QString &destination, int total,
                        int *done = nullptr);
     bool copyFile(const QString &source, const QString &destination);
@@ -78,17 +81,30 @@ private:
         // The top-level destination of the copy: never descended into, so that
         // a destination inside the source does not copy itself into itself.
         bool hasDestination = false;
-        bool destinationPending = false;
         DirectoryId destination = {};
         int total = 0;
         int *done = nullptr;
         mode_t umask = 0;
     };
-    enum class CopyOutcome { Copied, Failed, DiskFull };
+    // A name in an open directory (AT_FDCWD for a path), and the path it is
+    // shown under. Every file and directory of a tree is reached this way, so
+    // that no link on the way down is resolved by the system.
+    struct Place
+    {
+        int directory;
+        const char *name;
+        QByteArray path;
+    };
+    enum class CopyOutcome { Copied, Failed, DiskFull, Cancelled };
 
-    int countTree(const QByteArray &directory, TreeWalk &walk);
-    bool copyTree(const QByteArray &source, const QByteArray &destination, TreeWalk &walk);
-    CopyOutcome copyOneFile(const QByteArray &source, const QByteArray &destination, mode_t umask);
+    // Emits cancelled() when a cancel was requested.
+    bool stopRequested();
+    int countTree(int directory, const QByteArray &path, TreeWalk &walk);
+    bool copyTree(int source, const QByteArray &sourcePath, int destination,
+                  const QByteArray &destinationPath, TreeWalk &walk);
+    bool copySubdirectory(const Place &from, const Place &to, const DirectoryId &id,
+                          TreeWalk &walk);
+    CopyOutcome copyOneFile(const Place &from, const Place &to, mode_t umask);
     bool extractEntry(archive *reader, archive *writer, archive_entry *entry,
                       const QString &archivePath, const QString &destination,
                       EntryPathCheck &check);
@@ -96,8 +112,9 @@ private:
     // for a link back to an ancestor (then *ancestor names it).
     static bool enterDirectory(const DirectoryId &id, const QByteArray &path, TreeWalk &walk,
                                QByteArray *ancestor = nullptr);
-    static void enterTop(const QByteArray &top, TreeWalk &walk);
-    static void noteDestination(const QByteArray &destination, TreeWalk &walk);
+    // The identity of a directory, links followed: of `fd` when it is open,
+    // else of `path`. False when it is no directory.
+    static bool identifyDirectory(int fd, const QByteArray &path, DirectoryId *id);
 
     QString m_lastError;
     std::atomic<bool> cancelRequested;

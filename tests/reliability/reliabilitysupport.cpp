@@ -181,8 +181,20 @@ bool writeArchive(const Tree &tree, const QByteArray &path, QString *why, Archiv
 
 namespace {
 
+enum class Detail { Content, Attributes, AttributesAndTimes };
+
+QByteArray attributes(const struct stat &st, Detail detail)
+{
+    QByteArray text = QByteArray::number(uint(st.st_mode), 8) + ' ' + QByteArray::number(st.st_uid)
+        + ' ' + QByteArray::number(st.st_gid) + ' ';
+    if (detail == Detail::AttributesAndTimes)
+        text += QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.'
+            + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ' ';
+    return text;
+}
+
 void listInto(const QByteArray &root, const QByteArray &relative,
-              QMap<QByteArray, QByteArray> *into)
+              QMap<QByteArray, QByteArray> *into, Detail detail = Detail::Content)
 {
     const QByteArray dirPath = relative.isEmpty() ? root : root + '/' + relative;
     DIR *dir = ::opendir(dirPath.constData());
@@ -190,20 +202,22 @@ void listInto(const QByteArray &root, const QByteArray &relative,
         return;
     while (dirent *e = ::readdir(dir)) {
         const QByteArray name = e->d_name;
-        if (name == "." || name == ".." || (relative.isEmpty() && name == ".installed"))
+        if (name == "." || name == ".."
+            || (relative.isEmpty() && name == ".installed" && detail == Detail::Content))
             continue;
         const QByteArray rel = relative.isEmpty() ? name : relative + '/' + name;
         const QByteArray path = root + '/' + rel;
         struct stat st;
         if (::lstat(path.constData(), &st) != 0)
             continue;
+        const QByteArray prefix = detail == Detail::Content ? QByteArray() : attributes(st, detail);
         if (S_ISDIR(st.st_mode)) {
-            into->insert(rel, "d");
-            listInto(root, rel, into);
+            into->insert(rel, prefix + "d");
+            listInto(root, rel, into, detail);
         } else if (S_ISLNK(st.st_mode)) {
             char target[4096];
             const ssize_t n = ::readlink(path.constData(), target, sizeof target);
-            into->insert(rel, "l:" + QByteArray(target, n > 0 ? int(n) : 0));
+            into->insert(rel, prefix + "l:" + QByteArray(target, n > 0 ? int(n) : 0));
         } else {
             // By bytes: a name need not be valid in any encoding.
             QByteArray content;
@@ -214,13 +228,25 @@ void listInto(const QByteArray &root, const QByteArray &relative,
                 content.append(buffer, int(n));
             if (fd >= 0)
                 ::close(fd);
-            into->insert(rel, "f:" + content);
+            into->insert(rel, prefix + "f:" + content);
         }
     }
     ::closedir(dir);
 }
 
 } // namespace
+
+QMap<QByteArray, QByteArray> snapshotTree(const QByteArray &directory, bool withTimes)
+{
+    const Detail detail = withTimes ? Detail::AttributesAndTimes : Detail::Attributes;
+    QMap<QByteArray, QByteArray> snapshot;
+    struct stat st;
+    if (::lstat(directory.constData(), &st) != 0)
+        return snapshot;
+    snapshot.insert(".", attributes(st, detail) + "d");
+    listInto(directory, QByteArray(), &snapshot, detail);
+    return snapshot;
+}
 
 QMap<QByteArray, QByteArray> listTree(const QByteArray &directory)
 {
@@ -289,7 +315,8 @@ bool isKnownError(const QString &text)
         "Error reading file information for \"%1\".",
         "Error changing permissions on \"%1\".",
         "Error changing timestamps on \"%1\".",
-        "Skipped \"%1\": it leads back to \"%2\", which contains it.",
+        "Can't read directory \"%1\": %2.",
+        "Can't read file information for \"%1\": %2.",
         // Tar, archive
         "Can't open \"%1\" for reading: %2.",
         "Error reading \"%1\": %2.",

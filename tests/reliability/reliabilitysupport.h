@@ -59,6 +59,11 @@ bool writeArchive(const Tree &tree, const QByteArray &path, QString *why,
 // relative path -> "d", "f:<content>" or "l:<target>".
 QMap<QByteArray, QByteArray> listTree(const QByteArray &directory);
 
+// Everything below a directory and the directory itself ("."), hidden
+// entries included, with mode and owner, and with modification times when
+// `withTimes`: what must be byte-identical after an installation is undone.
+QMap<QByteArray, QByteArray> snapshotTree(const QByteArray &directory, bool withTimes);
+
 // What installing `tree` must leave, in the form of listTree: in copy mode
 // links are followed, since the copy turns them into files.
 QMap<QByteArray, QByteArray> expectedListing(const Tree &tree, bool copyMode);

@@ -6,6 +6,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -111,11 +112,22 @@ void tst_DiskFaults::unprivileged_data()
                 << archive << QStringLiteral("destination not writable") << int(Outcome::Refused);
         QTest::addRow("%s: marker cannot be written", mode)
                 << archive << QStringLiteral("top not writable") << int(Outcome::Refused);
+        // Replaced in both modes; what the links lead to is never touched.
+        QTest::addRow("%s: links of an earlier installation in the destination", mode)
+                << archive << QStringLiteral("earlier links") << int(Outcome::Exact);
     }
     QTest::newRow("copy: one source file unreadable")
             << false << QStringLiteral("file unreadable") << int(Outcome::Accounted);
+    QTest::newRow("copy: a source directory cannot be listed")
+            << false << QStringLiteral("directory unlistable") << int(Outcome::Refused);
+    QTest::newRow("copy: a source directory cannot be searched")
+            << false << QStringLiteral("directory unsearchable") << int(Outcome::Refused);
     QTest::newRow("archive: archive unreadable")
             << true << QStringLiteral("archive unreadable") << int(Outcome::Refused);
+    QTest::newRow("archive: hard link before its target")
+            << true << QStringLiteral("hard link first") << int(Outcome::Refused);
+    QTest::newRow("archive: hard link before its target, over an earlier installation")
+            << true << QStringLiteral("hard link first, earlier") << int(Outcome::Refused);
 }
 
 void tst_DiskFaults::unprivileged()
@@ -133,6 +145,9 @@ void tst_DiskFaults::unprivileged()
     QString src = source(archive);
     QString destination = run.filePath(QStringLiteral("zarvo"));
     QMap<QByteArray, QByteArray> expected = expectedListing(tree, !archive);
+    const QString outside = run.filePath(QStringLiteral("outside"));
+    const QStringList allTheUsers = {QStringLiteral("-R"), QStringLiteral("-h"),
+                                     QStringLiteral("%1:%1").arg(user), run.path()};
 
     if (damage == QLatin1String("parent not writable")) {
         const QString locked = run.filePath(QStringLiteral("locked"));
@@ -165,18 +180,47 @@ void tst_DiskFaults::unprivileged()
         QVERIFY(changeOwner(destination + QStringLiteral("/bin"), user));
         ::chmod(QFile::encodeName(destination).constData(), ::getuid() == 0 ? 0755 : 0555);
         expected.clear();
-    } else if (damage == QLatin1String("file unreadable")) {
+    } else if (damage == QLatin1String("file unreadable") || damage.startsWith(QLatin1String("directory"))) {
         const QString tree2 = run.filePath(QStringLiteral("source"));
         QVERIFY(QDir().mkpath(tree2));
         QVERIFY(writeTree(tree, QFile::encodeName(tree2)));
         QVERIFY(openUpTo(tree2 + QStringLiteral("/bin")));
         const Entry &victim = tree.at(tree.size() / 2);
         QVERIFY(victim.kind == Entry::File);
-        QVERIFY(::chmod((QFile::encodeName(tree2) + '/' + victim.path).constData(), 0) == 0);
+        const QByteArray path = QFile::encodeName(tree2) + '/'
+                + (damage.startsWith(QLatin1String("directory")) ? QByteArray("share") : victim.path);
+        const mode_t mode = damage.endsWith(QLatin1String("unlistable")) ? 0311
+                : damage.endsWith(QLatin1String("unsearchable")) ? 0644 : 0;
+        QVERIFY(::chmod(path.constData(), mode) == 0);
         if (::getuid() != 0)
-            QVERIFY(::access((QFile::encodeName(tree2) + '/' + victim.path).constData(), R_OK) != 0);
+            QVERIFY(::access(path.constData(), R_OK | X_OK) != 0);
         src = tree2;
         QVERIFY(changeOwner(run.path(), user));
+    } else if (damage.startsWith(QLatin1String("hard link first"))) {
+        // The tree's hard link, its last entry, goes right before its target.
+        Tree reordered = tree;
+        reordered.insert(8, reordered.takeLast());
+        QCOMPARE(reordered.at(9).path, reordered.at(8).data);
+        src = run.filePath(QStringLiteral("source"));
+        QString why;
+        QVERIFY(QDir().mkpath(src));
+        QVERIFY2(writeArchive(reordered, QFile::encodeName(src + QStringLiteral("/zarvo.tgz")), &why),
+                 qPrintable(why));
+        if (damage.endsWith(QLatin1String("earlier")))
+            QVERIFY(QDir().mkpath(destination + QStringLiteral("/bin"))
+                    && writeTree({{Entry::File, "bin/pesk", "old", 0755}}, QFile::encodeName(destination)));
+        QCOMPARE(QProcess::execute(QStringLiteral("chown"), allTheUsers), 0);
+    } else if (damage == QLatin1String("earlier links")) {
+        const QByteArray out = QFile::encodeName(outside);
+        QVERIFY(QDir().mkpath(outside) && QDir().mkpath(destination + QStringLiteral("/bin")));
+        QVERIFY(writeTree({{Entry::File, "victim", "precious", 0644}}, out));
+        QVERIFY(writeTree({{Entry::File, "bin/pesk-1", "old", 0644},
+                           {Entry::Symlink, "bin/pesk", "pesk-1", 0777},
+                           {Entry::Symlink, "lib", out, 0777},
+                           {Entry::Symlink, "share", out + "/victim", 0777}},
+                          QFile::encodeName(destination)));
+        QCOMPARE(QProcess::execute(QStringLiteral("chown"), allTheUsers), 0);
+        expected.insert("bin/pesk-1", "f:old");
     } else if (damage == QLatin1String("archive unreadable")) {
         const QString copy = run.filePath(QStringLiteral("source"));
         QVERIFY(QDir().mkpath(copy));
@@ -189,6 +233,7 @@ void tst_DiskFaults::unprivileged()
     // Make the directories of the run readable for nobody except where the
     // row takes rights away on purpose.
     QVERIFY(openUpTo(src));
+    const QMap<QByteArray, QByteArray> outsideBefore = listTree(QFile::encodeName(outside));
 
     Reports reports;
     QString why;
@@ -205,6 +250,17 @@ void tst_DiskFaults::unprivileged()
     if (damage == QLatin1String("top not writable"))
         QVERIFY2(reports.errors.first().startsWith(QStringLiteral("Could not create \"")),
                  qPrintable(reports.summary()));
+    // Nothing is installed from a tree that cannot be read whole.
+    if (damage.startsWith(QLatin1String("directory")))
+        QVERIFY2(listTree(QFile::encodeName(destination)).isEmpty()
+                         && reports.errors.first().endsWith(QString::fromLocal8Bit(std::strerror(EACCES)) + QLatin1Char('.')),
+                 qPrintable(reports.summary()));
+    // The same words whether an earlier installation is there or not.
+    if (damage.startsWith(QLatin1String("hard link first")))
+        QVERIFY2(reports.errors.first().endsWith(
+                         QStringLiteral("the hard link target \"bin/pesk\" does not come before it in the archive")),
+                 qPrintable(reports.summary()));
+    QCOMPARE(listTree(QFile::encodeName(outside)), outsideBefore);
 }
 
 ZARVO_TEST_MAIN_CORE(tst_DiskFaults)

@@ -32,6 +32,7 @@ void setUp(const char *platform)
     pointAt("XDG_DATA_HOME", root + QStringLiteral("/home/.local/share"));
     pointAt("XDG_CONFIG_HOME", root + QStringLiteral("/home/.config"));
     pointAt("XDG_CACHE_HOME", root + QStringLiteral("/home/.cache"));
+    pointAt("XDG_STATE_HOME", root + QStringLiteral("/home/.local/state"));
     pointAt("XDG_DATA_DIRS", root + QStringLiteral("/usr/share"));
     pointAt("XDG_CONFIG_DIRS", root + QStringLiteral("/etc/xdg"));
     pointAt("XDG_RUNTIME_DIR", root + QStringLiteral("/run"));

@@ -11,7 +11,8 @@
 namespace TestEnvironment {
 
 // Creates the private tree and points HOME, XDG_DATA_HOME, XDG_CONFIG_HOME,
-// XDG_CACHE_HOME, XDG_DATA_DIRS, XDG_CONFIG_DIRS and XDG_RUNTIME_DIR into it.
+// XDG_CACHE_HOME, XDG_STATE_HOME, XDG_DATA_DIRS, XDG_CONFIG_DIRS and
+// XDG_RUNTIME_DIR into it.
 // Call before the application object exists (ZARVO_TEST_MAIN does).
 void setUp(const char *platform);
 

@@ -1,8 +1,10 @@
 #include "tests/util/testarchive.h"
 
+#include <QDirIterator>
 #include <QFile>
 
 #include <cstring>
+#include <sys/stat.h>
 #include <zlib.h>
 
 namespace {
@@ -166,4 +168,23 @@ QByteArray gzipped(const QByteArray &data)
     out.resize(int(stream.total_out));
     deflateEnd(&stream);
     return result == Z_STREAM_END ? out : QByteArray();
+}
+
+QStringList snapshot(const QString &root)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st = {};
+        ::lstat(QFile::encodeName(path).constData(), &st);
+        QString line = QStringLiteral("%1 %2").arg(QDir(root).relativeFilePath(path)).arg(st.st_mode, 0, 8);
+        QFile file(path);
+        if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
+            line += QLatin1Char(' ') + QString::fromLatin1(file.readAll().toHex());
+        found << line;
+    }
+    found.sort();
+    return found;
 }

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <ctime>
@@ -51,5 +52,9 @@ private:
 
 // Gzip-compresses data (as gzip itself would, with a gzip header).
 QByteArray gzipped(const QByteArray &data);
+
+// Names, types, modes and contents of everything below root, links not
+// followed, for comparing a directory before and after an installation.
+QStringList snapshot(const QString &root);
 
 #endif

@@ -43,26 +43,6 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-// Names, types, modes and contents of everything below root, for comparing
-// a directory before and after an extraction.
-QStringList snapshot(const QString &root)
-{
-    QStringList found;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        struct stat st;
-        lstatOf(QFile::encodeName(path), &st);
-        QString line = QStringLiteral("%1 %2").arg(QDir(root).relativeFilePath(path)).arg(st.st_mode, 0, 8);
-        if (S_ISREG(st.st_mode))
-            line += QLatin1Char(' ') + QString::fromLatin1(readAll(path).toHex());
-        found << line;
-    }
-    found.sort();
-    return found;
-}
-
 // The names in directory, as bytes.
 QByteArrayList namesIn(const QByteArray &directory)
 {

@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -169,6 +170,24 @@ void FifoPeer::touchAfter(const QString &file, std::function<bool()> release)
         m_released = waitUntil(release, 10000);
         writeFile(file, QByteArray());
     });
+}
+
+bool FifoPeer::leaseUntil(const QString &file, std::function<bool()> release)
+{
+    // The break of a lease is announced by SIGIO, which would end the process.
+    ::signal(SIGIO, SIG_IGN);
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    m_thread = std::thread([this, fd, release] {
+        m_released = waitUntil(release, 10000);
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+        ::close(fd);
+    });
+    return true;
 }
 
 void FifoPeer::join()

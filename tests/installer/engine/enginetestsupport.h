@@ -64,6 +64,9 @@ public:
               std::function<bool()> release);
     // Creates an empty file once `release` holds (or 10 s passed).
     void touchAfter(const QString &file, std::function<bool()> release);
+    // Holds a lease on a regular file of this process's user, so that opening
+    // it waits until `release` holds (at most 10 s). False when refused.
+    bool leaseUntil(const QString &file, std::function<bool()> release);
 
     void join();
     qint64 bytesDrained() const { return m_drained; }

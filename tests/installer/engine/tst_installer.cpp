@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -38,7 +39,8 @@ private:
     bool m_answer;
 };
 
-// Installation files whose copy blocks in "a/big" until released.
+// Installation files whose copy waits to open "a/big" until `thread` has
+// been asked to stop.
 struct BlockingTree
 {
     bool make(const QString &source, const QString &destination)
@@ -48,8 +50,13 @@ struct BlockingTree
             && writeFile(source + QStringLiteral("/a/big"), QByteArray(1024 * 1024, 'b'))
             && writeFile(source + QStringLiteral("/a/next"), "n")
             && QDir().mkpath(destination + QStringLiteral("/a"))
-            && makeFifo(destination + QStringLiteral("/a/big"));
+            && peer.leaseUntil(source + QStringLiteral("/a/big"), [this] {
+                   InstallThread *running = thread.load();
+                   return running && running->isCancelRequested();
+               });
     }
+    std::atomic<InstallThread *> thread{nullptr};
+    FifoPeer peer;
 };
 
 } // namespace
@@ -237,7 +244,8 @@ void TestInstaller::cancelWithoutThread()
 
 void TestInstaller::cancelWhileCopying()
 {
-    QVERIFY(BlockingTree().make(m_source, m_destination));
+    BlockingTree blocking;
+    QVERIFY(blocking.make(m_source, m_destination));
     ScriptedPrompt prompt(true);
     Installer installer(nullptr, &prompt);
     SignalLog log;
@@ -245,17 +253,15 @@ void TestInstaller::cancelWhileCopying()
     installer.install(m_source, m_destination);
     InstallThread *thread = installer.installThread();
     QVERIFY(thread);
-    FifoPeer peer;
-    peer.drainAfter(m_destination + QStringLiteral("/a/big"),
-                    [thread] { return thread->isCancelRequested(); });
+    blocking.thread = thread;
     QTRY_VERIFY_WITH_TIMEOUT(log.entries.contains(QStringLiteral("status: Copying \"big\" to \"%1/a\"")
                                                       .arg(m_destination)),
                              10000);
     installer.cancel();
     // The worker has stopped: the file in progress is complete, nothing after it started.
-    peer.join();
-    QVERIFY(peer.releasedInTime());
-    QCOMPARE(peer.bytesDrained(), qint64(1024 * 1024));
+    blocking.peer.join();
+    QVERIFY(blocking.peer.releasedInTime());
+    QCOMPARE(QFileInfo(m_destination + QStringLiteral("/a/big")).size(), qint64(1024 * 1024));
     QVERIFY(!QFileInfo::exists(m_destination + QStringLiteral("/a/next")));
     QVERIFY(!installer.installThread());
 
@@ -290,7 +296,8 @@ void TestInstaller::cancelAfterFinished()
 
 void TestInstaller::destroyWhileRunning()
 {
-    QVERIFY(BlockingTree().make(m_source, m_destination));
+    BlockingTree blocking;
+    QVERIFY(blocking.make(m_source, m_destination));
     ScriptedPrompt prompt(true);
     auto installer = std::make_unique<Installer>(nullptr, &prompt);
     SignalLog log;
@@ -298,17 +305,15 @@ void TestInstaller::destroyWhileRunning()
     installer->install(m_source, m_destination);
     InstallThread *thread = installer->installThread();
     QVERIFY(thread);
-    FifoPeer peer;
-    peer.drainAfter(m_destination + QStringLiteral("/a/big"),
-                    [thread] { return thread->isCancelRequested(); });
+    blocking.thread = thread;
     QTRY_VERIFY_WITH_TIMEOUT(log.entries.contains(QStringLiteral("status: Copying \"big\" to \"%1/a\"")
                                                       .arg(m_destination)),
                              10000);
     const QStringList before = log.entries;
     installer.reset();
-    peer.join();
-    QVERIFY(peer.releasedInTime());
-    QCOMPARE(peer.bytesDrained(), qint64(1024 * 1024));
+    blocking.peer.join();
+    QVERIFY(blocking.peer.releasedInTime());
+    QCOMPARE(QFileInfo(m_destination + QStringLiteral("/a/big")).size(), qint64(1024 * 1024));
     deliverPostedReports();
     QCOMPARE(log.entries, before);
     QVERIFY(!QFileInfo::exists(m_destination + QStringLiteral("/.installed")));
@@ -316,7 +321,8 @@ void TestInstaller::destroyWhileRunning()
 
 void TestInstaller::secondInstallReplacesTheFirst()
 {
-    QVERIFY(BlockingTree().make(m_source, m_destination));
+    BlockingTree blocking;
+    QVERIFY(blocking.make(m_source, m_destination));
     ScriptedPrompt prompt(true);
     Installer installer(nullptr, &prompt);
     SignalLog log;
@@ -324,15 +330,13 @@ void TestInstaller::secondInstallReplacesTheFirst()
     installer.install(m_source, m_destination);
     InstallThread *thread = installer.installThread();
     QVERIFY(thread);
-    FifoPeer peer;
-    peer.drainAfter(m_destination + QStringLiteral("/a/big"),
-                    [thread] { return thread->isCancelRequested(); });
+    blocking.thread = thread;
     QTRY_VERIFY_WITH_TIMEOUT(!log.withPrefix("status: Copying \"big\"").isEmpty(), 10000);
 
     const QString second = m_temp->filePath(QStringLiteral("second"));
     makeArchiveSource();
     installer.install(m_source, second);
-    peer.join();
+    blocking.peer.join();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("finished")), 1, 20000);
     deliverPostedReports();
     QCOMPARE(log.count(QStringLiteral("cancelled")), 1);
