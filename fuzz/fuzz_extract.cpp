@@ -1,15 +1,27 @@
-// Feeds arbitrary archives to Tar::extract and aborts as soon as anything
-// outside the destination directory changed: a new entry beside it, a
-// sentinel file with other content, mode, time or link count, or another
-// working directory.
+// Installs arbitrary archives with the real InstallThread::run (count,
+// extraction, ".installed" marker, library scan) and, when that finished,
+// runs the after-work (desktop-entry rewrite, file association, post-install
+// script). Aborts as soon as anything outside the destination directory
+// changed: a new entry beside it, a sentinel file with other content, mode,
+// time or link count, or another working directory; or when the marker of a
+// finished installation is not a regular file. No payload code runs: "ldd"
+// and "xdg-mime" are not on PATH, no desktop session is set (no icon tools),
+// and a post-install script from the archive is replaced by one that does
+// nothing.
 //
 // The first input byte chooses the container: odd values hand the rest to
 // the reader as it is (exercising the gzip decoder), even values wrap the
 // rest in a gzip stream first, so that mutations reach the tar parser.
 
-#include "util/tar.h"
+#include "installer/desktop/fileassociation.h"
+#include "installer/desktop/launchicons.h"
+#include "installer/desktop/postinstallscript.h"
+#include "installer/engine/installer.h"
+#include "installer/engine/installthread.h"
+#include "installer/engine/userprompt.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 
 #include <zlib.h>
@@ -45,13 +57,32 @@ using Snapshot = std::map<std::string, Node>;
 
 std::string root;
 std::string destination;
+std::string inputDirectory;
 std::string archivePath;
 std::string workingDirectory;
 Snapshot baseline;
 
-[[noreturn]] void fail(const std::string &what)
+// The worker's run, on the fuzzer's own thread: a thread per input would cost
+// more than most installations, and its end is not ordered with the leak
+// checker's look at the heap.
+class InstallHere : public InstallThread
 {
-    std::fprintf(stderr, "fuzz_extract: written outside the destination: %s\n", what.c_str());
+public:
+    using InstallThread::InstallThread;
+    void runHere() { run(); }
+};
+
+// The desktop integration's boxes go nowhere.
+class SilentPrompt : public UserPrompt
+{
+public:
+    bool askYesNo(QObject *, const QString &, const QString &) override { return false; }
+    void tell(QObject *, Severity, const QString &, const QString &) override {}
+};
+
+[[noreturn]] void fail(const std::string &what, const char *kind = "written outside the destination")
+{
+    std::fprintf(stderr, "fuzz_extract: %s: %s\n", kind, what.c_str());
     std::abort();
 }
 
@@ -205,11 +236,25 @@ void buildSentinels()
     writeFile(root + "/outside/victim", "victim\n", 0644);
     writeFile(root + "/outside/etc/passwd", "root:x:0:0::/root:/bin/sh\n", 0600);
     writeFile(root + "/outside/tool", "#!/bin/sh\n", 0755);
+    writeFile(root + "/outside/corvane-zarvo.desktop", "[Desktop Entry]\nName=Theirs\nExec=x\n",
+              0644);
     if (::symlink("outside", (root + "/link-to-outside").c_str()) != 0)
         setupFailed("cannot link");
     // Relative names that a faulty writer resolves against the working
     // directory land here.
     writeFile(root + "/decoy", "decoy\n", 0644);
+}
+
+// Whatever the archive brought as post-install script gives way to one that
+// does nothing.
+void replacePostInstallScript()
+{
+    const std::string script = destination + "/post-install.sh";
+    struct stat st;
+    if (::lstat(script.c_str(), &st) == 0) {
+        removeAt(AT_FDCWD, script.c_str());
+        writeFile(script, "#!/bin/sh\nexit 0\n", 0755);
+    }
 }
 
 void lockRoot()
@@ -280,11 +325,29 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (!left.empty())
         setupFailed("cannot clear the previous " + root + " (made by another user?)");
     destination = root + "/dest";
-    archivePath = root + "/input";
+    inputDirectory = root + "/input";
+    archivePath = inputDirectory + "/zarvo.tgz";
+    makeDirectory(inputDirectory);
     buildSentinels();
+    // An empty search path: a process for each tool would cost more than the
+    // rest of an installation.
+    makeDirectory(root + "/no-tools");
+    ::setenv("PATH", (root + "/no-tools").c_str(), 1);
+    ::unsetenv("KDE_FULL_SESSION");
+    ::unsetenv("GNOME_DESKTOP_SESSION_ID");
     scan(root, baseline);
     workingDirectory = root;
     std::atexit(cleanUp);
+
+    // Qt's own event dispatcher: glib keeps memory for each thread that the
+    // leak checker would count.
+    ::setenv("QT_NO_GLIB", "1", 1);
+    static int argc = 1;
+    static char name[] = "fuzz_extract";
+    static char *argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv);
+    if (isBuildTree(QString::fromStdString(root)))
+        setupFailed("a Makefile beside " + root + " would keep the desktop entry as it is");
 
     // A bomb stops at a few megabytes per file instead of filling the disk.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -311,11 +374,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (callerDirectory < 0 || ::chdir(root.c_str()) != 0)
         setupFailed("cannot enter " + root);
     {
-        Tar tar;
-        const int total = tar.countArchiveEntries(QString::fromStdString(archivePath));
-        // The extraction must be safe on its own, whatever the count said.
-        tar.extract(QString::fromStdString(archivePath), QString::fromStdString(destination),
-                    total > 0 ? total : 0);
+        const QString installed = QString::fromStdString(destination);
+        InstallHere thread(QString::fromStdString(inputDirectory), installed);
+        bool finished = false;
+        QObject::connect(&thread, &InstallThread::installerFinished, &thread,
+                         [&finished] { finished = true; }, Qt::DirectConnection);
+        thread.runHere();
+        struct stat marker;
+        if (finished && (::lstat((destination + "/.installed").c_str(), &marker) != 0
+                         || !S_ISREG(marker.st_mode)))
+            fail(destination + "/.installed", "the marker of a finished installation is no file");
+        if (finished) {
+            replacePostInstallScript();
+            SilentPrompt prompt;
+            Installer installer(nullptr, &prompt);
+            installLaunchIcons(installer, installed, QString::fromStdString(root));
+            installFileAssociation(installed);
+            runPostInstallScript(installed);
+        }
     }
     compareWithBaseline();
     if (::fchdir(callerDirectory) != 0)

@@ -3,7 +3,8 @@
 every run). The first byte of a seed tells the harness what follows: 0x00 a
 plain tar stream that the harness gzips itself, 0x01 a file handed to the
 reader as it is. Hostile seeds aim at the sentinel tree that the harness
-builds in /tmp/zarvo-fuzz beside its destination /tmp/zarvo-fuzz/dest."""
+builds in /tmp/zarvo-fuzz beside its destination /tmp/zarvo-fuzz/dest, through
+the extraction, the marker and the after-work (desktop entry, hand-overs)."""
 
 import gzip
 import io
@@ -61,6 +62,8 @@ def gz(data):
 
 
 EVIL = b"overwritten\n"
+ENTRY = b"[Desktop Entry]\nName=Corvane Zarvo\nTryExec=pesk\nExec=pesk %F\n"
+PESK = info("bin/pesk", data=b"#!/bin/sh\n", mode=0o755)
 deep = "/".join(["d" * 200] * 21) + "/f"
 
 SEEDS = {
@@ -98,6 +101,16 @@ SEEDS = {
     "deep-path": tar([info(deep, data=b"deep")]),
     "directory-modes": tar([directory("ro/", mode=0o500), info("ro/f", data=b"x", mode=0o400),
                             directory("./", mode=0o700)]),
+    "desktop-entry": tar([PESK, directory("icons/"), info("icons/corvane-zarvo.desktop", data=ENTRY),
+                          info("lumo-mime.xml", data=b"<mime-info/>\n"),
+                          info("post-install.sh", data=b"#!/bin/sh\n", mode=0o755)]),
+    "marker-link": tar([PESK, symlink(".installed", ROOT + "/outside/victim")]),
+    "marker-link-dangling": tar([PESK, symlink(".installed", ROOT + "/outside/new")]),
+    "desktop-entry-link": tar([PESK, directory("icons/"),
+                               symlink("icons/corvane-zarvo.desktop", ROOT + "/outside/victim")]),
+    "icons-link": tar([PESK, symlink("icons", ROOT + "/outside")]),
+    "hand-over-links": tar([PESK, symlink("lumo-mime.xml", ROOT + "/outside/victim"),
+                            symlink("post-install.sh", ROOT + "/outside/tool")]),
 }
 SEEDS["installation-gzip"] = gz(SEEDS["installation"])
 truncated = gz(SEEDS["installation"])

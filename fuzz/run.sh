@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the archive fuzzer with clang (build-fuzz/) and runs it for a bounded
 # time: fuzz/run.sh [seconds, default 60]. Started as root, the fuzzer runs as
-# the unprivileged user nobody, so that a fault in the extraction cannot reach
-# the system's files. Exits non-zero when the fuzzer found a fault; the input
+# the unprivileged user nobody, so that a fault in the installation cannot
+# reach the system's files. Exits non-zero when the fuzzer found a fault; the input
 # that caused it is kept in build-fuzz/artifacts/.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
@@ -46,7 +46,7 @@ if [ "$(id -u)" -eq 0 ]; then
     as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
 
-say "fuzzing Tar::extract for ${seconds}s from $seeds seeds"
+say "fuzzing whole installations for ${seconds}s from $seeds seeds"
 status=0
 HOME=$work ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

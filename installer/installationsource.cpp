@@ -21,13 +21,15 @@ bool holdsInstallationFiles(const QString &dir)
 
 QStringList searchDirectories(const QString &applicationDir)
 {
-    const QString workingDir = QDir::currentPath();
-    return {
-        applicationDir,
-        QFileInfo(applicationDir).path(),
-        workingDir,
-        QFileInfo(workingDir).path(),
-    };
+    QStringList candidates;
+    // A directory whose path cannot be determined (a working directory that
+    // was deleted) is empty here, and would make the root directory a place to
+    // look: it and its parent are left out.
+    for (const QString &dir : {applicationDir, QDir::currentPath()}) {
+        if (!dir.isEmpty())
+            candidates << dir << QFileInfo(dir).path();
+    }
+    return candidates;
 }
 
 QString findInstallationSource()

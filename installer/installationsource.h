@@ -7,7 +7,8 @@
 
 // Where the installer looks around itself, in order: the program's directory
 // and its parent, then the working directory and its parent. Paths are taken
-// as they are, never cleaned or resolved.
+// as they are, never cleaned or resolved; one that cannot be determined is
+// left out with its parent.
 QStringList searchDirectories(const QString &applicationDir);
 
 // The directory that holds the installation files (the archive, or an

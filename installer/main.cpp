@@ -7,6 +7,7 @@
 #include "installer/wizard/messageboxprompt.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QString>
 
 #include <cstdio>
@@ -27,6 +28,21 @@ void tellMissingFiles(const QString &dir)
                 QCoreApplication::translate("QApplication",
                                             "%1 installation files not found in \"%2\".")
                     .arg(QLatin1String(productIdentity.productName), dir));
+}
+
+// A name that is no valid text, shown without the terminal guessing: every
+// byte outside printable ASCII as \xNN.
+QByteArray escapedBytes(const QByteArray &bytes)
+{
+    QByteArray escaped;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f)
+            escaped += c;
+        else
+            escaped += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+    }
+    return escaped;
 }
 
 // The xcb platform reads "-icon" as its own window-icon option and would take
@@ -61,6 +77,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
 
     QString installDirArgument;
+    QByteArray installDirBytes;
     for (int i = 1; i < argc; ++i) {
         const QString argument = QString::fromLocal8Bit(argv[i]);
         if (argument.startsWith(QLatin1Char('-'))) {
@@ -76,7 +93,17 @@ int main(int argc, char *argv[])
         } else {
             // An empty argument still names a destination: the empty one.
             installDirArgument = argument.isNull() ? QString(QLatin1String("")) : argument;
+            installDirBytes = argv[i];
         }
+    }
+    // A name that does not survive decoding would be installed to under
+    // another name; refuse it before anything is shown.
+    if (!installDirArgument.isNull() && QFile::encodeName(installDirArgument) != installDirBytes) {
+        printLine(QCoreApplication::translate("QApplication",
+                                              "Install directory \"%1\" is not valid in the "
+                                              "character encoding of this system.")
+                      .arg(QLatin1String(escapedBytes(installDirBytes))));
+        return 1;
     }
 
     const QString sourceDir = findInstallationSource();

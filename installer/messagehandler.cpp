@@ -9,26 +9,36 @@
 #include <cstdio>
 #include <cstdlib>
 
-// Messages emitted from inside the handler do not come back to it: the
-// toolkit writes them straight to standard error, each on its own line.
+namespace {
+
+// The diagnosis is the program's own output, not a log message: written
+// straight to standard error, so that no logging rule (QT_LOGGING_RULES,
+// qtlogging.ini) can hide it.
+void printLine(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace
+
 void installerMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (message.startsWith(QLatin1String("could not connect to display"))) {
-        qDebug("Unable to connect to display.");
+        printLine(QStringLiteral("Unable to connect to display."));
         std::exit(1);
     }
 
     if (message.startsWith(QLatin1String("Could not load the Qt platform plugin"))) {
-        qDebug("Unable to load Qt QPA plugin.");
+        printLine(QStringLiteral("Unable to load Qt QPA plugin."));
         const QString plugin =
             QCoreApplication::applicationDirPath() + QLatin1String("/platforms/libqxcb.so");
         const QSet<QString> missing = findMissingLibraries(plugin);
         if (!missing.isEmpty()) {
             const QStringList names(missing.cbegin(), missing.cend());
-            qDebug("\nThese dependencies could not be found:\n%s\n",
-                   names.join(QLatin1Char('\n')).toUtf8().constData());
+            printLine(QStringLiteral("\nThese dependencies could not be found:\n%1\n")
+                          .arg(names.join(QLatin1Char('\n'))));
         }
-        qDebug("Message returned: '%s'", message.toUtf8().constData());
+        printLine(QStringLiteral("Message returned: '%1'").arg(message));
         std::exit(1);
     }
 

@@ -6,7 +6,8 @@
 #include <QStringList>
 
 // The text installer's command line:
-// [--accept-licence] [--yes] [--all-users] [--help] [--] [install-directory]
+// [--accept-licence] [--yes] [--all-users] [--group NAME] [--modulefiles DIR]
+// [--help] [--] [install-directory]
 class CommandLine
 {
     Q_DECLARE_TR_FUNCTIONS(CommandLine)
@@ -24,18 +25,28 @@ public:
     bool acceptLicence() const { return m_acceptLicence; }
     bool assumeYes() const { return m_assumeYes; }
     bool allUsers() const { return m_allUsers; }
+    // The group to give the installation to; a null string when none was given.
+    QString group() const { return m_group; }
+    // The site's module tree that gets the modulefile too; null when none.
+    QString moduleTree() const { return m_moduleTree; }
     // The install directory as given; a null string when none was.
     QString installDirectory() const { return m_installDirectory; }
 
     QString usage() const;
 
 private:
+    // The value of an option that takes one, as "--name value" or
+    // "--name=value"; false when `argument` is another option.
+    bool takeValue(const QString &name, const QStringList &arguments, int *i, QString *value);
+
     Outcome m_outcome = Run;
     QString m_problem;
     QString m_program;
     bool m_acceptLicence = false;
     bool m_assumeYes = false;
     bool m_allUsers = false;
+    QString m_group;
+    QString m_moduleTree;
     QString m_installDirectory;
 };
 

@@ -1,5 +1,6 @@
 #include "installer/installationsource.h"
 #include "installer/productidentity.h"
+#include "installer/site/sitefiles.h"
 #include "textinstall/commandline.h"
 #include "textinstall/console.h"
 #include "textinstall/destinationchoice.h"
@@ -7,6 +8,7 @@
 #include "textinstall/signalwatcher.h"
 #include "textinstall/terminalprompt.h"
 #include "textinstall/textinstallation.h"
+#include "util/treepermissions.h"
 
 #include <QCoreApplication>
 
@@ -56,6 +58,21 @@ int main(int argc, char *argv[])
         return InstallFailed;
     }
 
+    // Refused before anything is asked, and before the files are in place.
+    gid_t group = 0;
+    QString problem;
+    if (!commandLine.group().isNull()
+        && !TreePermissions::lookUpGroup(commandLine.group(), &group, &problem)) {
+        console.printError(Console::printable(problem));
+        return InstallFailed;
+    }
+    if (!commandLine.moduleTree().isNull())
+        problem = SiteFiles::moduleTreeProblem(commandLine.moduleTree());
+    if (!problem.isEmpty()) {
+        console.printError(Console::printable(problem));
+        return InstallFailed;
+    }
+
     const QString sourceDir = findInstallationSource();
     if (sourceDir.isNull()) {
         console.printError(filesNotFound(QCoreApplication::applicationDirPath()));
@@ -92,5 +109,8 @@ int main(int argc, char *argv[])
     TerminalPrompt prompt(console, commandLine.assumeYes());
     TextInstallation installation(console, prompt, &watcher);
     installation.setInstallMode(commandLine.allUsers() ? 0 : 1);
+    if (!commandLine.group().isNull())
+        installation.setGroup(group);
+    installation.setModuleTree(commandLine.moduleTree());
     return installation.run(sourceDir, destination);
 }

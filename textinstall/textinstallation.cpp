@@ -38,11 +38,13 @@ int TextInstallation::run(const QString &source, const QString &destination)
     m_hadError = false;
     m_cancelRequested = false;
     m_concluded = false;
-    m_workerStopped = false;
     m_status = InstallFailed;
 
     Installer installer(nullptr, &m_prompt);
     installer.setInstallMode(m_installMode);
+    if (m_hasGroup)
+        installer.setGroup(m_group);
+    installer.setModuleTree(m_moduleTree);
     ProgressPrinter printer(m_console);
     m_installer = &installer;
     m_printer = &printer;
@@ -51,10 +53,7 @@ int TextInstallation::run(const QString &source, const QString &destination)
     connect(&installer, &Installer::status, &printer, &ProgressPrinter::setStatus);
     connect(&installer, &Installer::error, this, &TextInstallation::installerError);
     connect(&installer, &Installer::cancelled, this, &TextInstallation::installerCancelled);
-    // One more turn of the event loop lets the copy's own last reports, which
-    // travel one hop further than the finish, arrive before the after-work.
-    connect(&installer, &Installer::finished, this, &TextInstallation::installerFinished,
-            Qt::QueuedConnection);
+    connect(&installer, &Installer::finished, this, &TextInstallation::installerFinished);
     QMetaObject::Connection signalConnection;
     if (m_watcher)
         signalConnection = connect(m_watcher, &SignalWatcher::interrupted, this,
@@ -103,18 +102,34 @@ void TextInstallation::installerFinished()
     if (m_concluded)
         return;
     m_printer->finish();
-    runPostInstallSequence(*m_installer, m_destination,
-                           [this](const QString &step) { m_printer->showStep(step); });
-    m_printer->finish();
+    // As in the wizard: after an error the run ends there, without the after-work.
     if (m_hadError) {
         reportFailure();
         return;
+    }
+    const DesktopSteps steps = runPostInstallSequence(
+        *m_installer, m_destination, [this](const QString &step) { m_printer->showStep(step); });
+    m_printer->finish();
+    // The desktop integration has told of its own problems; the script's
+    // outcome is shown nowhere else.
+    bool incomplete = problemShown(steps);
+    for (const DesktopStep &step : steps) {
+        if (step.kind == DesktopStep::PostInstallScript && !step.succeeded) {
+            m_console.printError(tr("The post-install script \"%1\" exited with status %2.")
+                                     .arg(Console::printable(step.file))
+                                     .arg(step.status));
+            incomplete = true;
+        }
     }
     m_console.print(tr("The installation is finished."));
     m_console.print(tr("%1 is installed in \"%2\".")
                         .arg(QLatin1String(productIdentity.productName),
                              Console::printable(m_destination)));
-    conclude(InstallSucceeded);
+    if (incomplete) {
+        m_console.printError(tr("Not every step after the installation succeeded; see the "
+                                "messages above."));
+    }
+    conclude(incomplete ? InstallIncomplete : InstallSucceeded);
 }
 
 void TextInstallation::interrupt()
@@ -132,29 +147,16 @@ void TextInstallation::interrupt()
 
 void TextInstallation::workerStopped()
 {
-    if (m_concluded || m_workerStopped)
+    // Every report of the worker was posted before its end, and has been
+    // handled: a run that is not concluded by now ended without a finish.
+    if (m_concluded)
         return;
-    m_workerStopped = true;
-    // The copy's own reports travel two queued hops behind the worker's end:
-    // let both pass before deciding that the run ended without a finish.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (m_concluded)
-                        return;
-                    if (m_cancelRequested) {
-                        installerCancelled();
-                        return;
-                    }
-                    m_printer->finish();
-                    reportFailure();
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    if (m_cancelRequested) {
+        installerCancelled();
+        return;
+    }
+    m_printer->finish();
+    reportFailure();
 }
 
 void TextInstallation::reportFailure()

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <sys/types.h>
+
 class Console;
 class Installer;
 class ProgressPrinter;
@@ -16,12 +18,15 @@ enum TextInstallStatus {
     InstallSucceeded = 0,
     InstallFailed = 1,
     InstallUsageError = 2,
+    // The files are installed, but the desktop integration or the
+    // post-install script reported a problem.
+    InstallIncomplete = 3,
     InstallInterrupted = 130,
 };
 
 // One installation driven from the terminal: starts the engine, shows its
 // progress and errors, cancels it on SIGINT or SIGTERM, runs the after-work
-// when it has finished, and gives the exit status.
+// when it has finished without an error, and gives the exit status.
 class TextInstallation : public QObject
 {
     Q_OBJECT
@@ -33,6 +38,9 @@ public:
 
     // 0 system-wide, anything else per-user (the default).
     void setInstallMode(int mode) { m_installMode = mode; }
+    // Passed on to the Installer (see there).
+    void setGroup(gid_t group) { m_group = group; m_hasGroup = true; }
+    void setModuleTree(const QString &directory) { m_moduleTree = directory; }
 
     // Runs the installation to its end and returns the exit status.
     int run(const QString &source, const QString &destination);
@@ -54,6 +62,9 @@ private:
     TerminalPrompt &m_prompt;
     SignalWatcher *m_watcher;
     int m_installMode = 1;
+    bool m_hasGroup = false;
+    gid_t m_group = 0;
+    QString m_moduleTree;
     Installer *m_installer = nullptr;
     ProgressPrinter *m_printer = nullptr;
     QString m_destination;
@@ -61,7 +72,6 @@ private:
     bool m_hadError = false;
     bool m_cancelRequested = false;
     bool m_concluded = false;
-    bool m_workerStopped = false;
     int m_status = InstallFailed;
 };
 

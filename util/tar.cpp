@@ -328,6 +328,8 @@ bool Tar::copyDirectory(const QString &source, const QString &destination, int t
         emit error(cannotReadDirectory(from, errno));
         return false;
     }
+    if (target.isValid() && !m_permissions.settleDirectoryDescriptor(target.get()))
+        emit error(tr("Error changing permissions on \"%1\".").arg(destination));
     int localDone = 0;
     TreeWalk walk;
     walk.total = total;
@@ -405,6 +407,8 @@ bool Tar::copySubdirectory(const Place &from, const Place &to, const DirectoryId
         emit error(tr("Could not create directory \"%1\".").arg(QFile::decodeName(to.path)));
         return false;
     }
+    if (target.isValid() && !m_permissions.settleDirectoryDescriptor(target.get()))
+        emit error(tr("Error changing permissions on \"%1\".").arg(QFile::decodeName(to.path)));
     const bool copied = copyTree(source.get(), from.path, target.get(), to.path, walk);
     walk.descent.resize(depth);
     return copied;
@@ -436,8 +440,7 @@ Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t uma
         emit error(tr("Error reading file information for \"%1\".").arg(source));
         return CopyOutcome::Failed;
     }
-    const mode_t base = (S_ISDIR(st.st_mode) || (st.st_mode & S_IXUSR)) ? 0777 : 0666;
-    const mode_t mode = base & ~umask & 0777;
+    const mode_t mode = m_permissions.fileMode(st.st_mode, umask);
     FileDescriptor out(createFile(to.directory, to.name, to.path, mode));
     if (!out.isValid()) {
         const bool full = isDiskFull(errno);
@@ -464,7 +467,7 @@ Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t uma
     }
     in.close();
     // On the descriptor: the name may have been swapped for a link meanwhile.
-    if (::fchmod(out.get(), mode) != 0) {
+    if (!m_permissions.settleDescriptor(out.get(), mode)) {
         emit error(tr("Error changing permissions on \"%1\".").arg(destination));
         return CopyOutcome::Failed;
     }

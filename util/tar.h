@@ -1,6 +1,8 @@
 #ifndef ZARVO_UTIL_TAR_H
 #define ZARVO_UTIL_TAR_H
 
+#include "util/treepermissions.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -40,6 +42,9 @@ public:
     // Archive (tararchive.cpp)
     int countArchiveEntries(const QString &archive);
     bool extract(const QString &archive, const QString &destination, int total);
+
+    // The modes and group of everything copied or extracted from now on.
+    void setPermissions(const TreePermissions &permissions) { m_permissions = permissions; }
 
     QString lastError() const { return m_lastError; }
     bool isCancelRequested() const { return cancelRequested.load(); }
@@ -118,6 +123,7 @@ private:
 
     QString m_lastError;
     std::atomic<bool> cancelRequested;
+    TreePermissions m_permissions;
 };
 
 #endif

@@ -218,10 +218,19 @@ bool Tar::extractEntry(archive *reader, archive *writer, archive_entry *entry,
         emit error(tr("Error extracting \"%1\" to \"%2\": %3").arg(name, path, refusal));
         return false;
     }
-    archive_entry_set_pathname(entry, check.pathBelow(storedName).constData());
+    const QByteArray onDisk = check.pathBelow(storedName);
+    archive_entry_set_pathname(entry, onDisk.constData());
     if (const char *target = archive_entry_hardlink(entry))
         archive_entry_set_hardlink(entry, check.pathBelow(QByteArray(target)).constData());
-    archive_entry_set_perm(entry, archive_entry_perm(entry) & ~mode_t(S_ISUID | S_ISGID));
+    archive_entry_set_perm(entry, m_permissions.entryMode(archive_entry_mode(entry))
+                                      & ~mode_t(S_ISUID | S_ISGID));
+    // Directories the writer would make on its own would get the umask's modes.
+    if (m_permissions.isFixed()
+        && !m_permissions.makeParents(QFile::encodeName(destination), onDisk)) {
+        emit error(tr("Error extracting \"%1\" to \"%2\": %3")
+                       .arg(name, path, qt_error_string(errno)));
+        return false;
+    }
 
     if (archive_write_header(writer, entry) != ARCHIVE_OK) {
         emit error(tr("Error extracting \"%1\" to \"%2\": %3").arg(name, path, writerError(writer)));
@@ -240,6 +249,10 @@ bool Tar::extractEntry(archive *reader, archive *writer, archive_entry *entry,
     }
     if (archive_write_finish_entry(writer) != ARCHIVE_OK) {
         emit error(tr("Error closing \"%1\": %2").arg(path, writerError(writer)));
+        return false;
+    }
+    if (!m_permissions.settleGroup(onDisk)) {
+        emit error(tr("Error changing permissions on \"%1\".").arg(path));
         return false;
     }
     return true;

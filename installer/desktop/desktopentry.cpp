@@ -6,11 +6,14 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTextStream>
 
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -82,64 +85,94 @@ QString desktopExecProgram(const QString &programPath)
 QString rewrittenDesktopEntry(const QString &text, const QString &programPath,
                               const QString &version)
 {
-    static const QRegularExpression execPattern(QStringLiteral("Exec=[^\n]*"));
-    static const QRegularExpression namePattern(QStringLiteral("Name=([^\n]*)"));
-    static const QLatin1String tryPrefix("Try");
+    // Keys only at the start of a line: a value (a path holding "Name=", a
+    // comment) is never taken for one.
+    static const QRegularExpression execPattern(QStringLiteral("^(Try)?Exec=[^\n]*"),
+                                                QRegularExpression::MultilineOption);
+    static const QRegularExpression namePattern(QStringLiteral("^((?:Generic)?Name=)([^\n]*)"),
+                                                QRegularExpression::MultilineOption);
 
     const QString execLine = QLatin1String("Exec=") + desktopExecProgram(programPath)
             + QLatin1String(" -gui");
     // TryExec names a file that must exist; with the arguments of Exec behind
     // it the desktop finds no such file and hides the entry.
-    const QString tryExecLine = QLatin1String("Exec=") + escapedStringValue(programPath);
+    const QString tryExecLine = QLatin1String("TryExec=") + escapedStringValue(programPath);
     QString result = replaceEach(text, execPattern, [&](const QRegularExpressionMatch &match) {
-        const int start = match.capturedStart();
-        const bool isTryExec = start >= tryPrefix.size()
-                && text.midRef(start - tryPrefix.size(), tryPrefix.size()) == tryPrefix;
-        return isTryExec ? tryExecLine : execLine;
+        return match.capturedLength(1) ? tryExecLine : execLine;
     });
 
     // A name that shows the version already keeps it once, however often the
     // entry is rewritten.
     const QString versionSuffix = QLatin1Char(' ') + version;
     return replaceEach(result, namePattern, [&](const QRegularExpressionMatch &match) {
-        const QString value = match.captured(1);
+        const QString value = match.captured(2);
         if (value.endsWith(versionSuffix))
             return match.captured(0);
-        return QLatin1String("Name=") + value + versionSuffix;
+        return match.captured(1) + value + versionSuffix;
     });
 }
 
-void rewriteDesktopEntry(Installer &installer, const QString &installDir,
-                         const QString &desktopFileName, const QString &programName)
+DesktopSteps rewriteDesktopEntry(Installer &installer, const QString &installDir,
+                                 const QString &desktopFileName, const QString &programName)
 {
     const QString programPath = installDir + QLatin1String("/bin/") + programName;
     const QString entryPath = installDir + QLatin1String("/icons/") + desktopFileName;
+    DesktopStep step{DesktopStep::EntryRewrite, entryPath};
+    const auto tell = [&](const QString &text) {
+        step.problem = text;
+        installer.prompt().tell(installer.parent(), UserPrompt::Critical,
+                                QCoreApplication::translate("Installer", "Installation Error"),
+                                text);
+        return DesktopSteps{step};
+    };
+    const auto cannotRead = [&] {
+        return tell(QCoreApplication::translate("Installer", "Could not open \"%1\" for reading.")
+                            .arg(entryPath));
+    };
 
-    QFile input(entryPath);
-    if (!input.open(QIODevice::ReadOnly)) {
-        installer.prompt().tell(
-                installer.parent(), UserPrompt::Critical,
-                QCoreApplication::translate("Installer", "Installation Error"),
-                QCoreApplication::translate("Installer", "Could not open \"%1\" for reading.")
-                        .arg(entryPath));
-        return;
+    // The file is replaced where it really lies, which must be inside the
+    // installation: the payload may have made the entry, or the directory
+    // above it, a link to a file of someone else's.
+    const QString target = QFileInfo(entryPath).canonicalFilePath();
+    const QString top = QFileInfo(installDir).canonicalFilePath();
+    if (target.isEmpty())
+        return cannotRead();
+    if (!target.startsWith(top.endsWith(QLatin1Char('/')) ? top : top + QLatin1Char('/'))) {
+        return tell(QCoreApplication::translate(
+                            "Installer",
+                            "\"%1\" leads to \"%2\", outside the installation directory "
+                            "\"%3\"; it was left unchanged.")
+                            .arg(entryPath, target, installDir));
     }
+    struct stat original;
+    const QByteArray encodedTarget = QFile::encodeName(target);
+    // Reading a pipe or a device would wait or never end.
+    if (::stat(encodedTarget.constData(), &original) != 0 || !S_ISREG(original.st_mode))
+        return cannotRead();
+    QFile input(target);
+    if (!input.open(QIODevice::ReadOnly))
+        return cannotRead();
     const QString text = QTextStream(&input).readAll();
     input.close();
 
     const QString rewritten = rewrittenDesktopEntry(
             text, programPath, QLatin1String(productIdentity.version));
 
-    // Written aside and moved into place, so that a full disk leaves the old
-    // entry rather than a truncated one.
-    QSaveFile output(entryPath);
-    output.setDirectWriteFallback(true);
+    // Written aside and moved into place: a full disk leaves the old entry
+    // rather than a truncated one, and the file is never written through.
+    QSaveFile output(target);
     if (!output.open(QIODevice::WriteOnly))
-        return;
+        return {step};
+    // Run as root over a user's installation, the new file stays the user's.
+    if (::fchown(output.handle(), original.st_uid, original.st_gid) != 0
+        && ::geteuid() == 0) {
+        output.cancelWriting();
+    }
     QTextStream stream(&output);
     stream << rewritten;
     stream.flush();
     if (stream.status() != QTextStream::Ok)
         output.cancelWriting();
-    output.commit();
+    step.succeeded = output.commit();
+    return {step};
 }

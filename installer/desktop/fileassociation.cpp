@@ -1,28 +1,34 @@
 #include "installer/desktop/fileassociation.h"
 
 #include "installer/engine/installer.h"
+#include "util/childprocess.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
-void installFileAssociation(const QString &destination)
+DesktopSteps installFileAssociation(const QString &destination)
 {
     // An Installer that has installed nothing has no destination, and the
     // package must not be looked for at the top of the file system.
     if (destination.isEmpty())
-        return;
+        return {};
     const QFileInfo package(destination + QLatin1String("/lumo-mime.xml"));
     if (!package.exists())
-        return;
+        return {};
     // Whether the desktop took the types is its own business; the package is
     // used once either way.
-    QProcess::execute(QStringLiteral("xdg-mime"),
-                      { QStringLiteral("install"), package.filePath() });
+    DesktopStep step{DesktopStep::FileAssociation, package.filePath(), QStringLiteral("xdg-mime"),
+                     {QStringLiteral("install"), package.filePath()}};
+    step.installMode = QString::fromLocal8Bit(qgetenv("XDG_UTILS_INSTALL_MODE"));
+    const ChildRun run =
+        runChild(step.program, step.arguments, ChildOutput::Forwarded, toolTimeLimitMs());
+    step.status = run.status();
+    step.succeeded = run.succeeded();
     QFile::remove(package.filePath());
+    return {step};
 }
 
-void installFileAssociation(Installer &installer)
+DesktopSteps installFileAssociation(Installer &installer)
 {
-    installFileAssociation(installer.destination());
+    return installFileAssociation(installer.destination());
 }

@@ -47,6 +47,8 @@ Installer::~Installer()
 void Installer::install(const QString &source, const QString &destination)
 {
     thread.reset();
+    m_missingLibraries.clear();
+    m_missingVersions.clear();
 
     if (QFileInfo::exists(destination)
         && !prompt().askYesNo(parent(), tr("Destination Exists"),
@@ -59,20 +61,26 @@ void Installer::install(const QString &source, const QString &destination)
 
     m_destination = destination;
     thread.reset(new InstallThread(source, destination));
+    m_permissions.setForAllUsers(m_installMode == 0);
+    thread->setPermissions(m_permissions);
+    thread->setModuleTree(m_moduleTree);
     connect(thread.get(), &InstallThread::error, this, &Installer::error, Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::status, this, &Installer::status, Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::progress, this, &Installer::progress,
             Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::cancelled, this, &Installer::cancelled,
             Qt::QueuedConnection);
+    connect(thread.get(), &InstallThread::missingLibrariesFound, this, &Installer::keepFindings,
+            Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::installerFinished, this, &Installer::finished,
             Qt::QueuedConnection);
     thread->start(QThread::InheritPriority);
 }
 
-QStringList Installer::missingLibraries() const
+void Installer::keepFindings(const QStringList &libraries, const QVector<MissingVersion> &versions)
 {
-    return thread ? thread->missingLibraries() : QStringList();
+    m_missingLibraries = libraries;
+    m_missingVersions = versions;
 }
 
 void Installer::cancel()

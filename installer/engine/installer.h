@@ -1,9 +1,13 @@
 #ifndef ZARVO_ENGINE_INSTALLER_H
 #define ZARVO_ENGINE_INSTALLER_H
 
+#include "util/dependencyscan.h"
+#include "util/treepermissions.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 
@@ -25,11 +29,20 @@ public:
     ~Installer() override;
 
     void install(const QString &source, const QString &destination);
-    QStringList missingLibraries() const;
+    // What the last installation's scan found; they arrive with finished,
+    // also when the thread was cancelled or destroyed after its scan.
+    QStringList missingLibraries() const { return m_missingLibraries; }
+    QVector<MissingVersion> missingVersions() const { return m_missingVersions; }
 
     // 0 system-wide, anything else per-user (the default).
     int installMode() const { return m_installMode; }
     void setInstallMode(int mode) { m_installMode = mode; }
+
+    // An installation for all users (install mode 0) gets fixed modes; one
+    // given to a group belongs to it and is closed to others.
+    void setGroup(gid_t group) { m_permissions.setGroup(group); }
+    // A site's module tree that gets the modulefile too; none when empty.
+    void setModuleTree(const QString &directory) { m_moduleTree = directory; }
 
     QString destination() const { return m_destination; }
     // The installation in progress or last run, if any (owned by this object).
@@ -47,10 +60,16 @@ public slots:
     void cancel();
 
 private:
+    void keepFindings(const QStringList &libraries, const QVector<MissingVersion> &versions);
+
     std::unique_ptr<InstallThread> thread;
     int m_installMode;
     QString m_destination;
+    QStringList m_missingLibraries;
+    QVector<MissingVersion> m_missingVersions;
     UserPrompt *m_prompt;
+    TreePermissions m_permissions;
+    QString m_moduleTree;
 };
 
 #endif

@@ -2,6 +2,7 @@
 
 #include "installer/engine/installer.h"
 #include "installer/productidentity.h"
+#include "installer/wizard/labelscroller.h"
 #include "ui_installerwizard.h"
 
 #include <QAbstractButton>
@@ -11,17 +12,23 @@
 #include <QPalette>
 #include <QPixmap>
 
+#include <limits>
+
 InstallerWizard::InstallerWizard(QWidget *parent)
     : QWizard(parent)
     , ui(new Ui::InstallerWizardForm)
     , installer(nullptr)
     , forcedNextId(-1)
     , userIsRoot(false)
+    , errorReported(false)
+    , showingErrors(false)
 {
     ui->setupUi(this);
     setSideWidget(new QWidget(this));
 
     connect(this, &QWizard::currentIdChanged, this, &InstallerWizard::pageChanged);
+    connect(ui->licenceTextBrowser, &QTextBrowser::anchorClicked, this,
+            &InstallerWizard::openLicenceLink);
 
     QIcon icon;
     const QString iconName = QLatin1String(productIdentity.iconName);
@@ -46,6 +53,9 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     ui->readyPage->setButtonText(QWizard::CommitButton, tr("Install"));
     ui->installPage->setButtonText(QWizard::CommitButton, tr("Install"));
 
+    // A destination longer than the system allows is refused with a note,
+    // never cut to the field's default limit.
+    ui->destLineEdit->setMaxLength(std::numeric_limits<int>::max());
     // Before the defaults below, so that the default destination is checked.
     connect(ui->destLineEdit, &QLineEdit::textChanged, this, &InstallerWizard::verifyDest);
 
@@ -57,6 +67,12 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     palette.setBrush(QPalette::All, QPalette::Text, red);
     ui->directoryAdviceLabel->setPalette(palette);
     ui->directoryAdviceLabel->hide();
+    setUpModuleTree();
+
+    // A status line or finish text naming a long path scrolls rather than
+    // making the window taller than the screen.
+    new LabelScroller(ui->statusTextLabel, 5);
+    new LabelScroller(ui->finishTextLabel, 8);
 
     applyUserDefaults();
 }
@@ -89,12 +105,13 @@ void InstallerWizard::changeEvent(QEvent *event)
         // retranslateUi brings back the raw placeholders and the form's labels.
         substituteProductName();
         if (!finishedDestination.isNull())
-            ui->finishTextLabel->setText(
-                ui->finishTextLabel->text().arg(finishedDestination.toHtmlEscaped()));
+            showFinishText();
         ui->readyPage->setButtonText(QWizard::CommitButton, tr("Install"));
         ui->installPage->setButtonText(QWizard::CommitButton, tr("Install"));
         if (!userIsRoot)
             ui->allUsersRadioButton->setText(tr("&All Users (must be root)"));
+        // The note says why the destination is refused, in the new language.
+        showDestinationNote();
     }
     QWizard::changeEvent(event);
 }
@@ -126,6 +143,8 @@ void InstallerWizard::pageChanged()
         on_acceptRadioButton_toggled(ui->acceptRadioButton->isChecked());
     } else if (page == ui->destinationPage) {
         verifyDest();
+    } else if (page == ui->installTypePage) {
+        verifyModuleTree();
     } else if (page == ui->finishPage) {
         button(QWizard::CancelButton)->setEnabled(false);
     }

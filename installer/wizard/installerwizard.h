@@ -3,11 +3,13 @@
 
 #include "installer/wizard/messageboxprompt.h"
 
+#include <QStringList>
 #include <QWizard>
 
 #include <sys/types.h>
 
 class Installer;
+class QUrl;
 namespace Ui { class InstallerWizardForm; }
 
 // The installer's main window: welcome, licence, install type, destination,
@@ -53,10 +55,19 @@ private slots:
 private:
     void substituteProductName();
     void applyUserDefaults();
+    // The site's module tree on the install-type page (installerwizardmoduletree.cpp).
+    void setUpModuleTree();
+    void verifyModuleTree();
+    QString moduleTree() const;
     void startInstallation();
     void showStatus(const QString &text);
+    void runAfterWork();
+    void showFinishText();
+    void openLicenceLink(const QUrl &link);
     void openReleaseNotes();
     void jumpTo(int id);
+    bool showDestinationNote();
+    static QString absoluteDestination(const QString &typed);
 
     Ui::InstallerWizardForm *ui;
     Installer *installer;
@@ -67,6 +78,11 @@ private:
     // installation has finished; remembered to survive a retranslation.
     QString finishedDestination;
     bool userIsRoot;
+    // Once an error has been reported the installation ends on the error
+    // page; its boxes are shown one after another.
+    bool errorReported;
+    bool showingErrors;
+    QStringList pendingErrors;
 };
 
 #endif

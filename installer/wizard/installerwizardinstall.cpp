@@ -3,53 +3,84 @@
 
 #include "installer/desktop/postinstallsequence.h"
 #include "installer/engine/installer.h"
+#include "installer/wizard/breakabletext.h"
 #include "ui_installerwizard.h"
 
 #include <QAbstractButton>
-#include <QMessageBox>
 
 void InstallerWizard::startInstallation()
 {
+    // What is installed to, shown on the finish page and written into the
+    // desktop entry is the absolute path.
+    const QString destination = absoluteDestination(ui->destLineEdit->text());
+    if (destination != ui->destLineEdit->text())
+        ui->destLineEdit->setText(destination);
+
     installer = new Installer(this, &prompt);
     installer->setInstallMode(ui->allUsersRadioButton->isChecked() ? 0 : 1);
+    installer->setModuleTree(moduleTree());
     connect(installer, &Installer::progress, ui->progressBar, &QProgressBar::setValue);
-    connect(installer, &Installer::status, ui->statusTextLabel, &QLabel::setText);
+    connect(installer, &Installer::status, this, &InstallerWizard::showStatus);
     connect(installer, &Installer::error, this, &InstallerWizard::installer_error);
     connect(installer, &Installer::cancelled, this, &InstallerWizard::installer_cancelled);
     connect(installer, &Installer::finished, this, &InstallerWizard::installer_finished);
-    installer->install(sourceDir, ui->destLineEdit->text());
+    installer->install(sourceDir, destination);
     button(QWizard::CommitButton)->setEnabled(false);
 }
 
 void InstallerWizard::showStatus(const QString &text)
 {
-    // The steps run on this thread; repaint now so each text shows while
-    // its step runs.
-    ui->statusTextLabel->setText(text);
-    ui->statusTextLabel->repaint();
+    // A status line may carry a long path: it wraps instead of widening the
+    // window.
+    ui->statusTextLabel->setText(breakableAnywhere(text));
 }
 
 void InstallerWizard::installer_finished()
 {
+    // An installation that reported an error ends on the error page, even
+    // when the copy went on to its end; every report comes before `finished`.
+    if (!errorReported)
+        runAfterWork();
+}
+
+void InstallerWizard::runAfterWork()
+{
     const QString destination = ui->destLineEdit->text();
-    runPostInstallSequence(*installer, destination,
-                           [this](const QString &text) { showStatus(text); });
+    runPostInstallSequence(*installer, destination, [this](const QString &text) {
+        // The steps run on this thread; repaint now so each text shows while
+        // its step runs.
+        showStatus(text);
+        ui->statusTextLabel->repaint();
+    });
     // The finish text is rich text: the destination must show as typed.
     finishedDestination = destination;
-    ui->finishTextLabel->setText(ui->finishTextLabel->text().arg(destination.toHtmlEscaped()));
+    showFinishText();
     jumpTo(FinishPageId);
+}
+
+void InstallerWizard::showFinishText()
+{
+    ui->finishTextLabel->setText(
+        ui->finishTextLabel->text().arg(breakableAnywhere(finishedDestination).toHtmlEscaped()));
 }
 
 void InstallerWizard::installer_cancelled()
 {
-    jumpTo(CancelPageId);
+    if (!errorReported)
+        jumpTo(CancelPageId);
 }
 
 void InstallerWizard::installer_error(const QString &message)
 {
-    // Plain text: a path in the message may look like markup.
-    QMessageBox box(QMessageBox::Critical, tr("Install Error"), message, QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    errorReported = true;
+    pendingErrors.append(message);
+    // Reports that come while a box is open wait for it to be closed: one box
+    // at a time, never one inside another's event loop.
+    if (showingErrors)
+        return;
+    showingErrors = true;
+    while (!pendingErrors.isEmpty())
+        prompt.tell(this, UserPrompt::Critical, tr("Install Error"), pendingErrors.takeFirst());
+    showingErrors = false;
     jumpTo(ErrorPageId);
 }

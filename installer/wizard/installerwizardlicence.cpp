@@ -5,6 +5,7 @@
 #include "ui_installerwizard.h"
 
 #include <QAbstractButton>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,6 +41,16 @@ bool InstallerWizard::loadLicence(const QString &dir)
     ui->licenceTextBrowser->setText(licenceStream.readAll() + QStringLiteral("\n\n")
                                     + supplementaryStream.readAll());
     return true;
+}
+
+// The licence itself always stays in view: web and mail links go to the
+// desktop's handler, any other link (relative, local file) does nothing.
+void InstallerWizard::openLicenceLink(const QUrl &link)
+{
+    static const QStringList schemes{QStringLiteral("http"), QStringLiteral("https"),
+                                     QStringLiteral("mailto")};
+    if (!link.isRelative() && schemes.contains(link.scheme(), Qt::CaseInsensitive))
+        QDesktopServices::openUrl(link);
 }
 
 void InstallerWizard::on_acceptRadioButton_toggled(bool checked)

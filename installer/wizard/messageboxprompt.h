@@ -4,7 +4,8 @@
 #include "installer/engine/userprompt.h"
 
 // Modal message boxes, parented to the owner when it is a widget. Texts are
-// shown as plain text: they carry paths, which may look like markup.
+// shown as plain text: they carry paths, which may look like markup. A box
+// never grows past the screen; a text too long for it scrolls.
 class MessageBoxPrompt : public UserPrompt
 {
 public:

@@ -23,6 +23,27 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Environment Modules conflicts with Lmod (from packages.txt), so it is only
+# unpacked from its package, into out/environment-modules, where the tests run
+# its modulecmd.tcl with tclsh. Can be run again.
+ensure_environment_modules() {
+    local dir=$ZARVO_ROOT/out/environment-modules
+    if [ -f "$dir/usr/lib/modulecmd.tcl" ]; then
+        say "Environment Modules is unpacked in out/environment-modules"
+        return 0
+    fi
+    say "unpacking Environment Modules into out/environment-modules"
+    local download sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    download=$(mktemp -d)
+    # The package lists may be older than the archive's files.
+    (cd "$download" && { apt-get download -qq environment-modules 2>/dev/null \
+        || { $sudo apt-get update -qq && apt-get download -qq environment-modules; }; })
+    mkdir -p "$dir"
+    dpkg-deb -x "$download"/environment-modules_*.deb "$dir"
+    rm -rf "$download"
+}
+
 # Configures and builds the tree in $1 (default build/) with extra CMake arguments.
 build_tree() {
     local dir=${1:-build}

@@ -33,7 +33,10 @@ MISSING_LIBRARY = "libzarvo-missing.so.1"
 SKIP = 77
 # Used once by the installation and then deleted; and what post-install.sh leaves.
 CONSUMED = {"lumo-mime.xml", "post-install.sh"}
-ADDED = {".installed", "doc/post-install.log"}
+# The marker, the modulefile and the shell set-up scripts with their folders.
+ADDED = {".installed", "doc/post-install.log", "modulefiles", "modulefiles/corvane-zarvo",
+         "modulefiles/corvane-zarvo/" + VERSION, "etc", "etc/profile.d",
+         "etc/profile.d/corvane-zarvo.sh", "etc/profile.d/corvane-zarvo.csh"}
 REWRITTEN = {"icons/corvane-zarvo.desktop"}
 
 
@@ -113,6 +116,14 @@ def expected_from_archive(tgz):
                 h = hashlib.sha256(t.extractfile(m).read()).hexdigest()
                 out[name] = ("file", m.mode & 0o7777, m.mtime, h)
     return out
+
+
+def for_all_users(expected):
+    """An "All Users" installation (root's default in the wizard): 0755, and
+    0644 for a file its owner may not execute, whatever was stored."""
+    return {name: (kind, None if mode is None else 0o755 if kind == "dir" or mode & 0o100 else 0o644,
+                   mtime, content)
+            for name, (kind, mode, mtime, content) in expected.items()}
 
 
 def expected_from_tree(src, umask):
@@ -293,10 +304,14 @@ def finish_and_read_notes(r, w):
 def case_walk(p, row):
     """Welcome to finish, then the installed tree file by file, the marker, the
     desktop registration, the missing-library warning and the release notes."""
+    if row == "tree-unreadable-file":
+        return walk_failing_copy(p)
     hidden = [os.path.join(HERE, "hide-system-qt")]
     rows = {
-        # source form, where the program lies, how the destination is given, and
-        # whether the system's toolkit is out of view
+        # source form, where the program lies, how the destination is given
+        # (typed into the field in the home directory, or as an argument
+        # relative to the working directory), and whether the system's
+        # toolkit is out of view
         "archive": (p.bundle, os.path.join(p.bundle, "bin", "installer"), "typed", []),
         "tree": (p.tree, os.path.join(p.tree, "libexec", "installer"), "argument", []),
         "archive-system-toolkit-hidden": (p.bundle, os.path.join(p.bundle, "bin", "installer"), "typed", hidden),
@@ -306,13 +321,17 @@ def case_walk(p, row):
         print("needs root for a private mount namespace", file=sys.stderr)
         return SKIP
     with Run("walk", row) as run:
-        dest = os.path.join(run.dir, "dest", "corvane-zarvo")
+        # Made absolute when Install is pressed: that is where the files go
+        # and what the desktop entry names.
+        if given == "typed":
+            dest, args, typed = os.path.join(run.home, "corvane-zarvo"), [], "~/corvane-zarvo"
+        else:
+            dest, args, typed = os.path.join(run.work, "corvane-zarvo"), ["corvane-zarvo"], None
         os.umask(0o022)
-        args = [dest] if given == "argument" else []
         with run.installer(program, args, wrapper=wrapper) as r:
             w = r.wait_window(g.WIZARD_TITLE)
             check_toolkit_from(r.proc.pid, source)
-            g.walk_to_install(r, w, dest if given == "typed" else None)
+            g.walk_to_install(r, w, typed)
             answer_box(r, "Missing Dependancies", [f"The shared library {MISSING_LIBRARY} is not installed",
                                                   "may not run correctly without this library"], timeout=60)
             r.wait_page(w, g.PAGES["finished"], 60)
@@ -323,13 +342,47 @@ def case_walk(p, row):
             expected = expected_from_archive(os.path.join(source, "zarvo.tgz"))
         else:
             expected = expected_from_tree(source, 0o022)
-        compare_tree(dest, expected)
+        compare_tree(dest, for_all_users(expected) if os.geteuid() == 0 else expected)
         marker = os.path.join(dest, ".installed")
         check(os.path.isfile(marker) and os.path.getsize(marker) == 0, f"no empty marker {marker}")
         check_desktop(run.home, dest, os.path.join(p.tree, "icons", "corvane-zarvo.desktop"))
         log = os.path.join(dest, "doc", "post-install.log")
         check(os.path.isfile(log) and "post-install" in open(log).read(), f"post-install.sh did not run: {log}")
         registered(run.home, "mime", "packages", "lumo-mime.xml")
+
+
+def walk_failing_copy(p):
+    """A tree with one file the user cannot read: the copy reports one error
+    and goes on to its end. The run ends on the error page (Back disabled,
+    Cancel closes) after one box, without the after-work of a finished
+    installation."""
+    with Run("walk", "tree-unreadable-file") as run:
+        tree = os.path.join(run.dir, "installation")
+        shutil.copytree(p.tree, tree, symlinks=True)
+        unreadable = os.path.join(tree, "doc", "RELEASE-NOTES")
+        os.chmod(unreadable, 0)
+        dest = os.path.join(run.dir, "dest", "corvane-zarvo")
+        os.makedirs(os.path.dirname(dest))
+        env, wrapper = run.env(), []
+        if os.geteuid() == 0:
+            # An ordinary user, who owns the tree but cannot read a file of mode 000.
+            subprocess.run(["chown", "-R", "-h", "65534:65534", tree, run.home, os.path.dirname(dest)], check=True)
+            wrapper = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
+        with run.installer(os.path.join(tree, "libexec", "installer"), [dest], env, wrapper) as r:
+            w = r.wait_window(g.WIZARD_TITLE)
+            g.walk_to_install(r, w)
+            answer_box(r, "Install Error", ["Can't open", "RELEASE-NOTES", "for reading"], timeout=60)
+            # Any further box (the missing-library warning of the after-work) fails the wait.
+            r.wait_page(w, g.PAGES["error"], 30)
+            r.wait_text(w, "There was an error during the installation.", 10)
+            r.key(w, "alt+b")  # Back is disabled
+            time.sleep(1)
+            r.wait_page(w, g.PAGES["error"], 5)
+            r.key(w, "Escape")  # Cancel closes
+            check(r.wait(20) == 0, f"installer ended with status {r.proc.returncode}")
+        menus = [f for d, _, fs in os.walk(run.home) for f in fs if "corvane-zarvo" in f]
+        check(os.path.exists(os.path.join(dest, "lumo-mime.xml")) and not menus,
+              f"after-work done after an error: {menus}")
 
 
 def case_cancel(p, row):

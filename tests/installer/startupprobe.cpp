@@ -1,5 +1,6 @@
 // Helper of the start-up tests, copied into temporary trees by them:
-//   startupprobe source              prints what the source search finds
+//   startupprobe source              prints what the source search finds,
+//                                    then each place it looks, a line each
 //   startupprobe message TYPE TEXT   sends TEXT through the installer's message
 //                                    handler, then prints "went on"
 #include "installer/installationsource.h"
@@ -46,6 +47,8 @@ int main(int argc, char *argv[])
     if (arguments.size() == 2 && arguments.at(1) == QLatin1String("source")) {
         const QString source = findInstallationSource();
         std::printf("%s\n", source.isNull() ? "<null>" : source.toUtf8().constData());
+        for (const QString &dir : searchDirectories(QCoreApplication::applicationDirPath()))
+            std::printf("%s\n", dir.toUtf8().constData());
         return 0;
     }
     if (arguments.size() == 4 && arguments.at(1) == QLatin1String("message")) {

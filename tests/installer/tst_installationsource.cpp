@@ -90,6 +90,8 @@ void TestInstallationSource::findsSource_data()
     QTest::newRow("working directory before its parent")
         << QStringList{"work/sub/zarvo.tgz", "work/bin/pesk"} << "prog/installer"
         << "work/sub/" << "work/sub";
+    QTest::newRow("working directory deleted")
+        << QStringList{"work/zarvo.tgz"} << "prog/installer" << "work/gone/ (deleted)" << none;
 }
 
 void TestInstallationSource::findsSource()
@@ -105,6 +107,8 @@ void TestInstallationSource::findsSource()
     QString why;
     for (const QString &entry : qAsConst(entries))
         QVERIFY2(makeEntry(root, entry, &why), qPrintable(why));
+    const bool deleted = workingDir.endsWith(QLatin1String(" (deleted)"));
+    workingDir.remove(QStringLiteral(" (deleted)"));
     QVERIFY2(makeEntry(root, workingDir, &why), qPrintable(why));
     const QString probe = root.filePath(program);
     QVERIFY(QDir().mkpath(QFileInfo(probe).path()));
@@ -112,12 +116,24 @@ void TestInstallationSource::findsSource()
 
     QProcess run;
     run.setWorkingDirectory(root.filePath(workingDir));
-    run.start(probe, {QStringLiteral("source")});
+    if (deleted) {
+        // Started in the directory, which is gone before the search.
+        run.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"),
+                                              QStringLiteral("rmdir \"$PWD\" && exec \"$0\" source"),
+                                              probe});
+    } else {
+        run.start(probe, {QStringLiteral("source")});
+    }
     QVERIFY2(run.waitForFinished(30000), "the probe did not finish");
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.exitCode(), 0);
-    const QString found = QString::fromUtf8(run.readAllStandardOutput()).trimmed();
-    QCOMPARE(found, expected == QLatin1String("<null>") ? expected : root.filePath(expected));
+    const QStringList lines = QString::fromUtf8(run.readAllStandardOutput()).chopped(1).split(QLatin1Char('\n'));
+    QCOMPARE(lines.first(), expected == QLatin1String("<null>") ? expected : root.filePath(expected));
+    // Every place looked at is a whole path: none is the root directory by
+    // accident, none is relative to a working directory that is gone.
+    for (const QString &candidate : lines.mid(1))
+        QVERIFY2(QDir::isAbsolutePath(candidate), qPrintable(lines.join(QLatin1Char(' '))));
+    QCOMPARE(lines.size(), deleted ? 3 : 5);
 }
 
 ZARVO_TEST_MAIN_CORE(TestInstallationSource)

@@ -6,6 +6,7 @@
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTextCodec>
 
 // Runs the installer program itself under the test run's display: its command
 // line, the box shown when no installation files are found, and the diagnosis
@@ -223,6 +224,10 @@ void TestInstallerProgram::unknownOption_data()
     QTest::newRow("the toolkit takes out its own options first")
         << QStringList{"-reverse", "-h"} << "-h";
     QTest::newRow("option that looks like a placeholder") << QStringList{"-%1 %2"} << "-%1 %2";
+    // Passed as Latin-1 to a program that decodes UTF-8: the byte 0xe9 alone
+    // is no character, and the name would change on its way.
+    QTest::newRow("directory not valid in the local encoding")
+        << QStringList{QStringLiteral("/opt/caf\u00e9")} << QString();
 }
 
 void TestInstallerProgram::unknownOption()
@@ -231,13 +236,20 @@ void TestInstallerProgram::unknownOption()
     QFETCH(QString, option);
     REQUIRE_DISPLAY();
 
-    // The usage comes before the source search: run where there is nothing
+    // The refusal comes before the source search: run where there is nothing
     // to find, so that a box would hold the program up.
     const QString program = QStringLiteral(ZARVO_INSTALLER_PROGRAM);
+    QTextCodec *localCodec = QTextCodec::codecForLocale();
+    if (option.isNull())
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
     const Run result = run(program, arguments, QString(), environment());
+    QTextCodec::setCodecForLocale(localCodec);
     QVERIFY2(result.finished, qPrintable(result.why));
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
-    QCOMPARE(result.error, usage(option, program));
+    QCOMPARE(result.error,
+             option.isNull() ? QStringLiteral("Install directory \"/opt/caf\\xe9\" is not valid in "
+                                              "the character encoding of this system.\n")
+                             : usage(option, program));
     QCOMPARE(result.output, QString());
     QCOMPARE(result.exitCode, 1);
 }
@@ -355,20 +367,25 @@ void TestInstallerProgram::iconOnly()
 void TestInstallerProgram::noDisplay_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("loggingRules");
 
-    QTest::newRow("no arguments") << QStringList();
-    QTest::newRow("-icon") << QStringList{"-icon"};
-    QTest::newRow("a directory") << QStringList{"/opt/corvane/zarvo"};
-    QTest::newRow("an unknown option is never read") << QStringList{"-h"};
+    QTest::newRow("no arguments") << QStringList() << QString();
+    QTest::newRow("-icon") << QStringList{"-icon"} << QString();
+    QTest::newRow("a directory") << QStringList{"/opt/corvane/zarvo"} << QString();
+    QTest::newRow("an unknown option is never read") << QStringList{"-h"} << QString();
+    QTest::newRow("debug output switched off") << QStringList() << "*.debug=false";
 }
 
 void TestInstallerProgram::noDisplay()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, loggingRules);
 
     QProcessEnvironment env = environment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    if (!loggingRules.isNull())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
     const Run result = run(QStringLiteral(ZARVO_INSTALLER_PROGRAM), arguments, QString(), env);
     QVERIFY2(result.finished, qPrintable(result.why));
     QCOMPARE(result.exitStatus, QProcess::NormalExit);

@@ -1,6 +1,7 @@
 #include "tests/reliability/reliabilitysupport.h"
 
 #include "installer/engine/installer.h"
+#include "tests/support/siteentries.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -252,6 +253,8 @@ QMap<QByteArray, QByteArray> listTree(const QByteArray &directory)
 {
     QMap<QByteArray, QByteArray> listing;
     listInto(directory, QByteArray(), &listing);
+    for (const QString &entry : siteEntries())
+        listing.remove(QFile::encodeName(entry));
     return listing;
 }
 
@@ -324,6 +327,9 @@ bool isKnownError(const QString &text)
         "Error reading \"%1\" from \"%2\": %3",
         "Error writing \"%1\": %2",
         "Error closing \"%1\": %2",
+        // SiteFiles
+        "Could not create directory \"%1\": %2.",
+        "Could not write \"%1\": %2.",
     };
     static const QList<QRegularExpression> patterns = [] {
         QList<QRegularExpression> list;

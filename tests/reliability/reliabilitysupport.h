@@ -55,7 +55,8 @@ enum class ArchiveFormat { Gnu, Pax };
 bool writeArchive(const Tree &tree, const QByteArray &path, QString *why,
                   ArchiveFormat format = ArchiveFormat::Gnu);
 
-// What is installed below a directory, the ".installed" marker excluded:
+// What is installed below a directory, the ".installed" marker and the files
+// that every installation writes beside its payload excluded:
 // relative path -> "d", "f:<content>" or "l:<target>".
 QMap<QByteArray, QByteArray> listTree(const QByteArray &directory);
 

@@ -2,8 +2,14 @@
 // over its length and with one byte changed at 200 places. Every run must end
 // in exactly one terminal report, every error must be one of the engine's
 // messages, and a run that reports success must have installed the very
-// files of the archive.
+// files of the archive. Then payloads that aim the marker and the desktop
+// integration at files outside the destination: a whole installation, the
+// after-work included, must leave everything outside as it was.
 
+#include "installer/desktop/fileassociation.h"
+#include "installer/desktop/launchicons.h"
+#include "installer/desktop/postinstallscript.h"
+#include "installer/engine/installer.h"
 #include "tests/reliability/reliabilitysupport.h"
 #include "tests/support/testenvironment.h"
 #include "util/tar.h"
@@ -14,6 +20,8 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Reliability;
 
@@ -25,6 +33,8 @@ private slots:
     void initTestCase();
     void sweep_data();
     void sweep();
+    void hostilePayload_data();
+    void hostilePayload();
 
 private:
     bool checksGzipIntegrity();
@@ -160,6 +170,95 @@ void tst_ArchiveFaults::sweep()
     qInfo("%s: 200 runs, %d errors (%d before anything was written), %d intact installations, "
           "%d damaged installations reported as success",
           QTest::currentDataTag(), errors, refusedBeforeWriting, intact, damaged);
+}
+
+Q_DECLARE_METATYPE(Reliability::Entry)
+
+void tst_ArchiveFaults::hostilePayload_data()
+{
+    // Entries of the archive, or of the destination before a tree copy; "@O"
+    // is the directory outside.
+    QTest::addColumn<Tree>("hostile");
+    QTest::addColumn<bool>("earlier");
+    QTest::addColumn<QString>("shown");
+
+    const auto link = [](const char *name, const char *target) {
+        return Entry{Entry::Symlink, name, target, 0777};
+    };
+    const QString leads = QStringLiteral("\"@D/icons/corvane-zarvo.desktop\" leads to \"@O/%1\"");
+    QTest::newRow("marker linked to a file outside")
+        << Tree{link(".installed", "@O/victim")} << false << QString();
+    QTest::newRow("marker linked to a new name outside")
+        << Tree{link(".installed", "@O/new")} << false << QString();
+    QTest::newRow("earlier marker linked outside, tree copy")
+        << Tree{link(".installed", "@O/victim")} << true << QString();
+    QTest::newRow("desktop entry linked to a file outside")
+        << Tree{{Entry::Directory, "icons", QByteArray(), 0755},
+                link("icons/corvane-zarvo.desktop", "@O/corvane-zarvo.desktop")}
+        << false << leads.arg(QStringLiteral("corvane-zarvo.desktop"));
+    QTest::newRow("icons directory linked outside")
+        << Tree{link("icons", "@O")} << false << leads.arg(QStringLiteral("corvane-zarvo.desktop"));
+    QTest::newRow("package and script linked to files outside")
+        << Tree{link("lumo-mime.xml", "@O/victim"), link("post-install.sh", "@O/tool")} << false
+        << QString();
+}
+
+void tst_ArchiveFaults::hostilePayload()
+{
+    QFETCH(Tree, hostile);
+    QFETCH(bool, earlier);
+    QFETCH(QString, shown);
+
+    QTemporaryDir run(work.filePath(QStringLiteral("hostile-XXXXXX")));
+    QVERIFY(run.isValid());
+    const QByteArray root = QFile::encodeName(run.path());
+    const QByteArray outside = root + "/outside", source = root + "/source";
+    const QByteArray destination = root + "/zarvo", script = "#!/bin/sh\nexit 0\n";
+    for (Entry &entry : hostile)
+        entry.data.replace("@O", outside);
+    const Tree aimedAt{{Entry::File, "victim", "precious", 0644},
+                       {Entry::File, "tool", script, 0755},
+                       {Entry::File, "corvane-zarvo.desktop", "[Desktop Entry]\nExec=x\n", 0644}};
+    const Tree payload{{Entry::Directory, "bin", QByteArray(), 0755},
+                       {Entry::File, "bin/pesk", script, 0755}};
+    QVERIFY(::mkdir(outside, 0755) == 0 && ::mkdir(source, 0755) == 0 && writeTree(aimedAt, outside));
+    QString why;
+    if (earlier)
+        QVERIFY(writeTree(payload, source) && ::mkdir(destination, 0755) == 0
+                && writeTree(hostile, destination));
+    else
+        QVERIFY2(writeArchive(payload + hostile, source + "/zarvo.tgz", &why), qPrintable(why));
+    const QMap<QByteArray, QByteArray> before = listTree(outside);
+
+    ScriptedPrompt prompt;
+    Reports reports;
+    const QString installed = QFile::decodeName(destination);
+    QVERIFY(runInstallation(QFile::decodeName(source), installed, &prompt, &reports));
+    QVERIFY2(reports.finished == 1 && reports.errors.isEmpty(), qPrintable(reports.summary()));
+    // The after-work as a front end runs it, from a place that is no build
+    // tree and without xdg-mime on the search path.
+    const QString working = QDir::currentPath();
+    const QByteArray path = qgetenv("PATH");
+    QVERIFY(QDir::setCurrent(QFile::decodeName(source)));
+    qputenv("PATH", source);
+    Installer installer(nullptr, &prompt);
+    installLaunchIcons(installer, installed, QDir::currentPath());
+    installFileAssociation(installed);
+    runPostInstallScript(installed);
+    qputenv("PATH", path);
+    QDir::setCurrent(working);
+
+    QCOMPARE(listTree(outside), before);
+    QCOMPARE(QDir(run.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList({"outside", "source", "zarvo"}));
+    const QFileInfo marker(installed + QStringLiteral("/.installed"));
+    QVERIFY(marker.isFile() && !marker.isSymLink());
+    const QString told = prompt.messages.join(QLatin1Char('\n'));
+    QVERIFY2(told.contains(shown.replace(QLatin1String("@D"), installed)
+                                   .replace(QLatin1String("@O"), QFile::decodeName(outside))),
+             qPrintable(told));
+    QVERIFY(!QFileInfo::exists(installed + QStringLiteral("/lumo-mime.xml"))
+            && !QFileInfo::exists(installed + QStringLiteral("/post-install.sh")));
 }
 
 ZARVO_TEST_MAIN_CORE(tst_ArchiveFaults)

@@ -176,8 +176,13 @@ void tst_DiskFaults::unprivileged()
         }
         QVERIFY(openUpTo(empty + QStringLiteral("/bin")));
         src = empty;
-        QVERIFY(QDir().mkpath(destination + QStringLiteral("/bin")));
-        QVERIFY(changeOwner(destination + QStringLiteral("/bin"), user));
+        // The modulefile and the set-up scripts come before the marker.
+        for (const char *below : {"bin", "modulefiles", "modulefiles/corvane-zarvo", "etc",
+                                  "etc/profile.d"}) {
+            const QString directory = destination + QLatin1Char('/') + QLatin1String(below);
+            QVERIFY(QDir().mkpath(directory));
+            QVERIFY(changeOwner(directory, user));
+        }
         ::chmod(QFile::encodeName(destination).constData(), ::getuid() == 0 ? 0755 : 0555);
         expected.clear();
     } else if (damage == QLatin1String("file unreadable") || damage.startsWith(QLatin1String("directory"))) {

@@ -41,6 +41,7 @@ void setUp(const char *platform)
     // A desktop session in the developer's environment must not leak into tests.
     qunsetenv("KDE_FULL_SESSION");
     qunsetenv("GNOME_DESKTOP_SESSION_ID");
+    qunsetenv("XDG_CURRENT_DESKTOP");
     qunsetenv("XDG_UTILS_INSTALL_MODE");
     if (platform && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", platform);

@@ -1,5 +1,6 @@
 #include "fixture.h"
 
+#include "tests/support/siteentries.h"
 #include "tests/support/testenvironment.h"
 
 #include <QCryptographicHash>
@@ -133,12 +134,21 @@ bool writeTree(const QString &root, int extras, QString *why)
     return true;
 }
 
-bool writeArchiveSource(const QString &tree, const QString &sourceDir, QString *why)
+bool writeArchiveSource(const QString &tree, const QString &sourceDir, QString *why,
+                        bool directoryEntries)
 {
     QDir().mkpath(sourceDir);
+    const QString archive = sourceDir + QStringLiteral("/zarvo.tgz");
     QProcess tar;
-    tar.start(QStringLiteral("tar"), {QStringLiteral("-czf"), sourceDir + QStringLiteral("/zarvo.tgz"),
-                                      QStringLiteral("-C"), tree, QStringLiteral(".")});
+    if (directoryEntries) {
+        tar.start(QStringLiteral("tar"), {QStringLiteral("-czf"), archive, QStringLiteral("-C"), tree,
+                                          QStringLiteral(".")});
+    } else {
+        tar.start(QStringLiteral("sh"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("cd \"$1\" && find . ! -type d | tar -czf \"$2\" --no-recursion -T -"),
+                   QStringLiteral("sh"), tree, archive});
+    }
     if (!tar.waitForFinished(120000) || tar.exitStatus() != QProcess::NormalExit
         || tar.exitCode() != 0)
         return fail(why, QStringLiteral("tar failed: %1").arg(QString::fromLocal8Bit(tar.readAllStandardError())));
@@ -167,8 +177,9 @@ bool removeLicenceFile(const QString &sourceDir, const QString &name)
     return QFile::remove(sourceDir + QStringLiteral("/license_terms/") + name);
 }
 
-QString compareTrees(const QString &expected, const QString &actual, const QStringList &ignored)
+QString compareTrees(const QString &expected, const QString &actual, QStringList ignored)
 {
+    ignored << QStringLiteral(".installed") << siteEntries();
     QStringList problems;
     const QStringList want = listing(expected);
     const QStringList have = listing(actual);

@@ -22,8 +22,10 @@ enum TreeExtra { Plain = 0, DesktopFiles = 1, AfterWork = 2 };
 // arguments and XDG_UTILS_INSTALL_MODE to $ZARVO_TEST_LOG; AfterWork adds "lumo-mime.xml" and a
 // "post-install.sh" that writes $ZARVO_TEST_LOG.
 bool writeTree(const QString &root, int extras, QString *why);
-// A source directory holding `archiveName` packed from tree, and the licence texts.
-bool writeArchiveSource(const QString &tree, const QString &sourceDir, QString *why);
+// A source directory holding `archiveName` packed from tree, and the licence
+// texts; without directory entries the directories are made on the way.
+bool writeArchiveSource(const QString &tree, const QString &sourceDir, QString *why,
+                        bool directoryEntries = true);
 // `count` sparse files of `size` bytes below root/share/big.
 bool addLargeFiles(const QString &root, int count, qint64 size, QString *why);
 // Removes a licence file from a source directory.
@@ -31,9 +33,11 @@ bool removeLicenceFile(const QString &sourceDir, const QString &name);
 
 // Differences between two trees (names, kinds, contents, executable bits,
 // modification times of files in whole seconds),
-// one per line; empty when they agree. Relative paths in `ignored` are skipped.
+// one per line; empty when they agree. Relative paths in `ignored` are
+// skipped, and so are the marker and what every installation adds beside
+// its payload.
 QString compareTrees(const QString &expected, const QString &actual,
-                     const QStringList &ignored = QStringList());
+                     QStringList ignored = QStringList());
 // Regular files below root.
 int countFiles(const QString &root);
 

@@ -7,6 +7,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,6 +15,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +26,20 @@ const int runTimeoutMs = 60000;
 QStringList installArguments(const QString &destination, const QStringList &more = QStringList())
 {
     return QStringList{QStringLiteral("--accept-licence")} + more + QStringList{destination};
+}
+
+// What `script` (sh, $1 the installation) prints when nobody runs it, with
+// the group `group` if any; "failed" when it fails.
+QString asNobody(const QString &script, const QString &installation, const QString &group)
+{
+    QProcess process;
+    process.start(QStringLiteral("setpriv"),
+                  {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                   group.isEmpty() ? QStringLiteral("--clear-groups") : QStringLiteral("--groups=") + group,
+                   QStringLiteral("sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), installation});
+    return process.waitForFinished(30000) && process.exitCode() == 0
+        ? QString::fromLocal8Bit(process.readAllStandardOutput())
+        : QStringLiteral("failed");
 }
 
 } // namespace
@@ -48,6 +65,8 @@ private slots:
     void progressOnTerminal();
     void afterWork_data();
     void afterWork();
+    void permissions_data();
+    void permissions();
     void linksNoGraphicsLibraries();
 
 private:
@@ -109,7 +128,7 @@ void TestTextInstallInstall::fullInstall()
     QVERIFY(marker.isFile());
     QCOMPARE(marker.size(), 0);
     const QString differences =
-        Fixture::compareTrees(m_tree, destination, {QStringLiteral(".installed")});
+        Fixture::compareTrees(m_tree, destination);
     QVERIFY2(differences.isEmpty(), qPrintable(differences));
 }
 
@@ -126,7 +145,7 @@ void TestTextInstallInstall::licenceAcceptedOnTerminal()
     QCOMPARE(run.exitStatus(), 0);
     QVERIFY2(run.output().contains("The installation is finished."), run.output().constData());
     const QString differences =
-        Fixture::compareTrees(m_tree, destination, {QStringLiteral(".installed")});
+        Fixture::compareTrees(m_tree, destination);
     QVERIFY2(differences.isEmpty(), qPrintable(differences));
 }
 
@@ -235,7 +254,7 @@ void TestTextInstallInstall::errorsDuringInstall()
     if (copyGoesOn) {
         const QString differences = Fixture::compareTrees(
             m_tree, destination,
-            {QStringLiteral(".installed"), QStringLiteral("doc/RELEASE-NOTES"),
+            {QStringLiteral("doc/RELEASE-NOTES"),
              QStringLiteral("doc/RELEASE-NOTES/kept.txt")});
         QVERIFY2(differences.isEmpty(), qPrintable(differences));
     }
@@ -356,12 +375,13 @@ void TestTextInstallInstall::afterWork_data()
 {
     QTest::addColumn<bool>("desktopSession");
     QTest::addColumn<bool>("allUsers");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("expectedLog");
 
-    QTest::newRow("no desktop session")
-        << false << false
-        << QStringList{QStringLiteral("xdg-mime install %1/lumo-mime.xml [unset]"),
-                       QStringLiteral("post-install in ")};
+    const QStringList noSession{QStringLiteral("xdg-mime install %1/lumo-mime.xml [unset]"),
+                                QStringLiteral("post-install in ")};
+    QTest::newRow("no desktop session") << false << false << QString() << 0 << noSession;
     const auto session = [](const char *mode) {
         const QString tail = QStringLiteral(" [%1]").arg(QLatin1String(mode));
         return QStringList{
@@ -371,14 +391,24 @@ void TestTextInstallInstall::afterWork_data()
             QStringLiteral("xdg-mime install %1/lumo-mime.xml") + tail,
             QStringLiteral("post-install in ")};
     };
-    QTest::newRow("KDE session, per user") << true << false << session("user");
-    QTest::newRow("KDE session, --all-users as root") << true << true << session("system");
+    QTest::newRow("KDE session, per user") << true << false << QString() << 0 << session("user");
+    QTest::newRow("KDE session, --all-users as root")
+        << true << true << QString() << 0 << session("system");
+    // Installed, but not cleanly: a script must be able to tell.
+    QTest::newRow("menu tool fails: status 3")
+        << true << false << "libexec/xdg-desktop-menu" << 3 << session("user");
+    QTest::newRow("post-install script fails: status 3")
+        << false << false << "post-install.sh" << 3 << noSession;
+    QTest::newRow("a file of the installation failed: no after-work")
+        << true << false << "copy" << 1 << QStringList();
 }
 
 void TestTextInstallInstall::afterWork()
 {
     QFETCH(bool, desktopSession);
     QFETCH(bool, allUsers);
+    QFETCH(QString, damage);
+    QFETCH(int, status);
     QFETCH(QStringList, expectedLog);
     if (allUsers && ::getuid() != 0)
         QSKIP("--all-users needs root");
@@ -392,6 +422,17 @@ void TestTextInstallInstall::afterWork()
     QVERIFY2(Fixture::writeFakeTools(tools, &why), qPrintable(why));
     const QString log = work.filePath(QStringLiteral("log"));
     const QString destination = work.filePath(QStringLiteral("zarvo"));
+    QStringList options;
+    if (allUsers)
+        options << QStringLiteral("--all-users");
+    if (damage == QLatin1String("copy")) {
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/doc/RELEASE-NOTES/kept.txt"), "x"));
+        options << QStringLiteral("--yes");
+    } else if (!damage.isEmpty()) {
+        // It logs its run as the others do, then fails.
+        const QString path = tree + QLatin1Char('/') + damage;
+        QVERIFY(Fixture::writeFile(path, Fixture::readFile(path) + "exit 5\n", true));
+    }
 
     QProcessEnvironment environment = Fixture::environment();
     environment.insert(QStringLiteral("PATH"),
@@ -400,23 +441,33 @@ void TestTextInstallInstall::afterWork()
     if (desktopSession)
         environment.insert(QStringLiteral("KDE_FULL_SESSION"), QStringLiteral("true"));
 
-    ProgramRun run(ProgramRun::Pipes, tree,
-                   installArguments(destination, allUsers ? QStringList{QStringLiteral("--all-users")}
-                                                          : QStringList()),
-                   environment);
+    ProgramRun run(ProgramRun::Pipes, tree, installArguments(destination, options), environment);
     QVERIFY(run.start());
     run.closeInput();
     QVERIFY2(run.finish(runTimeoutMs), "the installation did not end");
     // Missing libraries are a warning: the installation still counts as finished.
-    QCOMPARE(run.exitStatus(), 0);
+    QCOMPARE(run.exitStatus(), status);
     const QByteArray warning =
         "The shared libraries libmissing-zarvo.bin.so.1, libmissing-gdb.so.1 are not installed.\n"
         "Corvane Zarvo may not run correctly without these libraries.";
-    QVERIFY2(run.errorOutput().contains(warning), run.errorOutput().constData());
+    const bool afterWork = damage != QLatin1String("copy");
+    QCOMPARE(run.errorOutput().contains(warning), afterWork);
     QVERIFY2(!run.output().contains("libmissing"), "the warning went to standard output");
-    for (const char *step : {"Adding icons to desktop menu", "Creating file association",
+    for (const char *step : {"Creating file association",
                              "Cleaning up files from previous installation(s)", "Finished"})
-        QVERIFY2(run.output().contains(step), step);
+        QVERIFY2(run.output().contains(step) == afterWork, step);
+    const QByteArray problem = damage.startsWith(QLatin1String("libexec"))
+        ? "Installation Error: xdg-desktop-menu exited with status 5.\n"
+        : "The post-install script \"" + QFile::encodeName(destination)
+              + "/post-install.sh\" exited with status 5.\n";
+    if (status == 3) {
+        QVERIFY2(run.errorOutput().contains(problem), run.errorOutput().constData());
+        QVERIFY2(run.errorOutput().endsWith("Not every step after the installation succeeded; see "
+                                            "the messages above.\n"),
+                 run.errorOutput().constData());
+    }
+    // Nothing is added to a desktop menu outside a desktop session.
+    QCOMPARE(run.output().contains("Adding icons to desktop menu"), desktopSession && afterWork);
 
     const QString logged = QString::fromUtf8(Fixture::readFile(log));
     int at = 0;
@@ -426,9 +477,78 @@ void TestTextInstallInstall::afterWork()
         QVERIFY2(found >= 0, qPrintable(QStringLiteral("%1 not in order in:\n%2").arg(line, logged)));
         at = found + line.size();
     }
-    QCOMPARE(logged.contains(QLatin1String("xdg-desktop-menu")), desktopSession);
-    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")));
-    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/post-install.sh")));
+    QCOMPARE(logged.contains(QLatin1String("xdg-desktop-menu")), desktopSession && afterWork);
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")), !afterWork);
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/post-install.sh")), !afterWork);
+}
+
+void TestTextInstallInstall::permissions_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("group");
+
+    QTest::newRow("all users, unpacked tree") << "tree" << QString();
+    QTest::newRow("all users, archive without directory entries") << "archive" << QString();
+    QTest::newRow("--group users, unpacked tree") << "tree" << "users";
+    QTest::newRow("--group users, archive without directory entries") << "archive" << "users";
+}
+
+void TestTextInstallInstall::permissions()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, group);
+    const struct group *entry = group.isEmpty() ? nullptr : ::getgrnam(group.toLocal8Bit().constData());
+    if (::getuid() != 0 || (!group.isEmpty() && !entry))
+        QSKIP("installs for all users or the group users and reads as nobody: needs root and the group");
+
+    QTemporaryDir work;
+    QVERIFY(::chmod(QFile::encodeName(work.path()), 0755) == 0);
+    QString why;
+    // Stored modes that a strict umask would keep from others.
+    const QString tree = work.filePath(QStringLiteral("tree"));
+    QVERIFY2(Fixture::writeTree(tree, Fixture::Plain, &why), qPrintable(why));
+    QVERIFY(::chmod(QFile::encodeName(tree + QStringLiteral("/doc/RELEASE-NOTES")), 0600) == 0);
+    QVERIFY(::chmod(QFile::encodeName(tree + QStringLiteral("/bin/lumo")), 0700) == 0);
+    const QString source = kind == QLatin1String("tree") ? tree : work.filePath(QStringLiteral("packed"));
+    if (source != tree)
+        QVERIFY2(Fixture::writeArchiveSource(tree, source, &why, false), qPrintable(why));
+    const QString site = work.filePath(QStringLiteral("site"));
+    QVERIFY(QDir().mkpath(site));
+    // Its missing parent is the installation's too.
+    const QString destination = work.filePath(QStringLiteral("opt/zarvo"));
+    ProgramRun run(ProgramRun::Pipes, source,
+                   installArguments(destination, {QStringLiteral("--modulefiles"), site,
+                                                  group.isEmpty() ? QStringLiteral("--all-users")
+                                                                  : QStringLiteral("--group=") + group}),
+                   Fixture::environment());
+    const mode_t oldMask = ::umask(077);
+    const bool started = run.start();
+    ::umask(oldMask);
+    QVERIFY(started);
+    QVERIFY2(run.finish(runTimeoutMs) && run.exitStatus() == 0, run.errorOutput().constData());
+
+    QStringList made{work.filePath(QStringLiteral("opt")), destination,
+                     site + QStringLiteral("/corvane-zarvo"), site + QStringLiteral("/corvane-zarvo/25.1.3")};
+    for (QDirIterator it(destination, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        made << it.next();
+    QStringList wrong;
+    for (const QString &path : made) {
+        struct stat st;
+        QVERIFY(::lstat(QFile::encodeName(path), &st) == 0);
+        const mode_t want = (S_ISDIR(st.st_mode) || (st.st_mode & S_IXUSR) ? 0755 : 0644) & ~(entry ? 05 : 0);
+        if ((st.st_mode & 07777) != want || (entry && st.st_gid != entry->gr_gid))
+            wrong << QStringLiteral("%1 %2 %3").arg(st.st_mode & 07777, 0, 8).arg(st.st_gid).arg(path);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char('\n'))));
+    // Everything can be read and entered by others, or by the group's members alone.
+    const QString groupId = entry ? QString::number(entry->gr_gid) : QString();
+    QCOMPARE(asNobody(QStringLiteral("find \"$1\" \\( ! -readable -o -type d ! -executable \\) -print"),
+                      destination, groupId),
+             QString());
+    QCOMPARE(asNobody(QStringLiteral("cat \"$1/bin/pesk\" >/dev/null"), destination, QString()),
+             entry ? QStringLiteral("failed") : QString());
 }
 
 void TestTextInstallInstall::linksNoGraphicsLibraries()

@@ -64,7 +64,8 @@ void TestTextInstallSession::commandLine_data()
     QTest::addColumn<QByteArray>("expectedErr");
 
     const QByteArray usage = "Usage: " + QFile::encodeName(textInstallProgram())
-        + " [--accept-licence] [--yes] [--all-users] [install-directory]";
+        + " [--accept-licence] [--yes] [--all-users] [--group NAME]\n"
+          "       [--modulefiles DIR] [install-directory]";
     QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << usage << QByteArray();
     QTest::newRow("help wins over a directory")
         << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--help")} << 0 << usage
@@ -80,6 +81,15 @@ void TestTextInstallSession::commandLine_data()
         << QByteArray("Unknown option \"-icon\".");
     QTest::newRow("a lone dash") << QStringList{QStringLiteral("-")} << 2 << QByteArray()
                                  << QByteArray("Unknown option \"-\".");
+    QTest::newRow("--group without its value")
+        << QStringList{QStringLiteral("--group")} << 2 << QByteArray()
+        << QByteArray("The option \"--group\" needs a value.");
+    QTest::newRow("--group that does not exist")
+        << QStringList{QStringLiteral("--group=no-such-group-zarvo")} << 1 << QByteArray()
+        << QByteArray("There is no group \"no-such-group-zarvo\" on this machine.");
+    QTest::newRow("--modulefiles that does not exist")
+        << QStringList{QStringLiteral("--modulefiles"), QStringLiteral("/no/such/tree")} << 1
+        << QByteArray() << QByteArray("The module directory \"/no/such/tree\" does not exist.");
     QTest::newRow("licence spelt the other way")
         << QStringList{QStringLiteral("--accept-license")} << 2 << QByteArray()
         << QByteArray("Unknown option \"--accept-license\".");

@@ -89,7 +89,7 @@ void TestTextInstallVersusWizard::sameResult()
 
     // The markers only differ in when they were written.
     const QString differences =
-        Fixture::compareTrees(byWizard, byText, {QStringLiteral(".installed")});
+        Fixture::compareTrees(byWizard, byText);
     QVERIFY2(differences.isEmpty(), qPrintable(differences));
     QVERIFY(QFileInfo(byWizard + QStringLiteral("/.installed")).isFile());
     QVERIFY(QFileInfo(byText + QStringLiteral("/.installed")).isFile());

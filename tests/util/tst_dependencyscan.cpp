@@ -1,4 +1,5 @@
 #include "tests/support/testenvironment.h"
+#include "util/childprocess.h"
 #include "util/dependencyscan.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,8 @@
 #include <QThread>
 
 // The scans run "ldd" from PATH. The fake ldd put first on PATH prints the
-// file it is given, so each row's text is exactly what the scan reads.
+// file it is given, so each row's text is exactly what the scan reads. It
+// reads its standard input first, which the scan must close for it.
 class TestDependencyScan : public QObject
 {
     Q_OBJECT
@@ -23,8 +25,8 @@ private slots:
     void fakeLdd_data();
     void fakeLdd();
     void fileArgumentPassedUnchanged();
-    void lddCannotStart_data();
-    void lddCannotStart();
+    void lddFails_data();
+    void lddFails();
     void realLddOnRealProgram();
     void realLddReportsMissingLibrary();
     void realLddOnNonProgram();
@@ -44,7 +46,8 @@ void TestDependencyScan::initTestCase()
     originalPath = qgetenv("PATH");
     QVERIFY(fakeBin.isValid());
     QVERIFY(TestEnvironment::writeScript(fakeBin.filePath(QStringLiteral("ldd")),
-                                         "#!/bin/sh\nexec cat \"$1\"\n"));
+                                         "#!/bin/sh\ntimeout 5 cat >/dev/null || exit 1\n"
+                                         "exec cat \"$1\"\n"));
 }
 
 void TestDependencyScan::init()
@@ -77,6 +80,8 @@ void TestDependencyScan::fakeLdd_data()
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<MissingSet>("missing");
     QTest::addColumn<QStringList>("resolved");
+    // The names appended, then "VERSION of LIBRARY by PROGRAM" for each
+    // version that a library lacks.
     QTest::addColumn<QStringList>("notFound");
 
     QTest::newRow("every library resolved")
@@ -151,6 +156,27 @@ void TestDependencyScan::fakeLdd_data()
         << QByteArray("\n\n   libgone.so.3 => not found   \n\n")
         << MissingSet{QStringLiteral("libgone.so.3")} << QStringList()
         << QStringList{QStringLiteral("libgone.so.3")};
+    QTest::newRow("library lacking two versions the program needs")
+        << QByteArray("/opt/z/gdb: /lib/x86_64-linux-gnu/libc.so.6: version `GLIBC_2.99' not found"
+                      " (required by /opt/z/gdb)\n"
+                      "/opt/z/gdb: /lib/x86_64-linux-gnu/libc.so.6: version `GLIBC_2.98' not found"
+                      " (required by /opt/z/lib/libzarvo.so.25)\n"
+                      "\tlibc.so.6 => /lib/x86_64-linux-gnu/libc.so.6 (0x1)\n")
+        << MissingSet{QStringLiteral("libc.so.6")}
+        << QStringList{QStringLiteral("/lib/x86_64-linux-gnu/libc.so.6")}
+        << QStringList{QStringLiteral("libc.so.6"),
+                       QStringLiteral("GLIBC_2.99 of libc.so.6 by /opt/z/gdb"),
+                       QStringLiteral("GLIBC_2.98 of libc.so.6 by /opt/z/lib/libzarvo.so.25")};
+    QTest::newRow("version quoted with apostrophes, beside a library not found")
+        << QByteArray("gdb: /usr/lib/libstdc++.so.6: version 'GLIBCXX_3.4.99' not found (required"
+                      " by gdb)\n\tlibgone.so.1 => not found\n")
+        << MissingSet{QStringLiteral("libstdc++.so.6"), QStringLiteral("libgone.so.1")}
+        << QStringList()
+        << QStringList{QStringLiteral("libstdc++.so.6"), QStringLiteral("libgone.so.1"),
+                       QStringLiteral("GLIBCXX_3.4.99 of libstdc++.so.6 by gdb")};
+    QTest::newRow("no version information is only a warning")
+        << QByteArray("gdb: /lib/libold.so.1: no version information available (required by gdb)\n")
+        << MissingSet() << QStringList() << QStringList();
 }
 
 void TestDependencyScan::fakeLdd()
@@ -168,7 +194,10 @@ void TestDependencyScan::fakeLdd()
     // The list belongs to the caller: the scan appends and never clears.
     const QString earlier = QStringLiteral("libfrom-an-earlier-scan.so.1");
     QStringList collected{earlier};
-    QCOMPARE(resolveLibraryDependencies(file, &collected), resolved);
+    QVector<MissingVersion> versions;
+    QCOMPARE(resolveLibraryDependencies(file, &collected, &versions), resolved);
+    for (const MissingVersion &missing : versions)
+        collected << missing.version + " of " + missing.library + " by " + missing.requiredBy;
     QCOMPARE(collected, QStringList{earlier} + notFound);
 
     QCOMPARE(resolveLibraryDependencies(file, nullptr), resolved);
@@ -182,27 +211,31 @@ void TestDependencyScan::fileArgumentPassedUnchanged()
     QCOMPARE(findMissingLibraries(file), MissingSet{QStringLiteral("libquoted.so.1")});
 }
 
-void TestDependencyScan::lddCannotStart_data()
+void TestDependencyScan::lddFails_data()
 {
-    QTest::addColumn<bool>("notExecutable");
-    QTest::newRow("no ldd on PATH") << false;
-    QTest::newRow("ldd on PATH not executable") << true;
+    QTest::addColumn<QString>("ldd");
+    QTest::newRow("no ldd on PATH") << QString();
+    QTest::newRow("ldd on PATH not executable") << "<not executable>";
+    // A tool is stopped with what it started: the "sleep" must go too.
+    QTest::newRow("ldd that hangs is stopped at the time limit")
+        << "PATH=/usr/bin:/bin\necho '\tlibtoo-late.so => not found'\n"
+           "sleep 30 & echo $! > \"$0.pid\"\nwait\n";
 }
 
-void TestDependencyScan::lddCannotStart()
+void TestDependencyScan::lddFails()
 {
-    QFETCH(bool, notExecutable);
+    QFETCH(QString, ldd);
 
     QTemporaryDir lonelyBin;
     QVERIFY(lonelyBin.isValid());
-    if (notExecutable) {
-        QFile fake(lonelyBin.filePath(QStringLiteral("ldd")));
-        QVERIFY(fake.open(QIODevice::WriteOnly));
-        fake.write("#!/bin/sh\necho '\tlibshould-not-run.so => not found'\n");
-        fake.close();
-        QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+    const QString fake = lonelyBin.filePath(QStringLiteral("ldd"));
+    if (!ldd.isNull()) {
+        QVERIFY(TestEnvironment::writeScript(fake, "#!/bin/sh\n" + ldd.toUtf8()));
+        if (ldd == QLatin1String("<not executable>"))
+            QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner));
     }
     qputenv("PATH", QFile::encodeName(lonelyBin.path()));
+    setToolTimeLimitMs(1000);
 
     const QString file = QCoreApplication::applicationFilePath();
     QVERIFY(findMissingLibraries(file).isEmpty());
@@ -210,6 +243,17 @@ void TestDependencyScan::lddCannotStart()
     QStringList collected = before;
     QVERIFY(resolveLibraryDependencies(file, &collected).isEmpty());
     QCOMPARE(collected, before);
+
+    // What ldd started is gone (or a zombie no one reaps) a moment after the kill.
+    QFile pid(fake + QStringLiteral(".pid"));
+    const QString stat = pid.open(QIODevice::ReadOnly) ? "/proc/" + pid.readAll().trimmed() + "/stat"
+                                                       : QString();
+    const auto ended = [&stat] {
+        QFile file(stat);
+        return stat.isEmpty() || !file.open(QIODevice::ReadOnly)
+               || file.readAll().contains(") Z ");
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(ended(), "a process the hung ldd started still runs", 5000);
 }
 
 // A copy of this test program that also needs a library no machine has.

@@ -4,8 +4,11 @@
 #include "tests/installer/desktop/recordingprompt.h"
 #include "tests/support/testenvironment.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 class TestDesktopEntry : public QObject
 {
@@ -14,6 +17,7 @@ class TestDesktopEntry : public QObject
 private slots:
     void rewrite_data();
     void rewrite();
+    void file_data();
     void file();
 };
 
@@ -61,6 +65,13 @@ void TestDesktopEntry::rewrite_data()
             << "Exec=x" << "/o/`x`%/z" << "Exec=\"/o/\\\\`x\\\\`%%/z\" -gui";
     QTest::newRow("tilde, hash, star, question mark, angle brackets, bar")
             << "Exec=x" << "/o/~#*?<>|/z" << "Exec=\"/o/~#*?<>|/z\" -gui";
+    // Keys count only at the start of a line.
+    QTest::newRow("destination holding Name= and Exec=")
+            << "TryExec=x\nExec=x\nName=Z" << "/o/Name=a/Exec=b/z"
+            << "TryExec=/o/Name=a/Exec=b/z\nExec=/o/Name=a/Exec=b/z -gui\nName=Z 25.1.3";
+    QTest::newRow("keys inside other values and keys")
+            << "Comment=Exec=old Name=old\nX-GNOME-FullName=Z\n" << p
+            << "Comment=Exec=old Name=old\nX-GNOME-FullName=Z\n";
 }
 
 void TestDesktopEntry::rewrite()
@@ -75,44 +86,72 @@ void TestDesktopEntry::rewrite()
     QCOMPARE(rewrittenDesktopEntry(once, program, QStringLiteral("25.1.3")), once);
 }
 
+void TestDesktopEntry::file_data()
+{
+    // "A>B": A (below the temporary directory) is moved to B and linked there.
+    QTest::addColumn<QString>("move");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("missing entry") << "-" << "Installation Error: Could not open \"@E\" for reading.";
+    QTest::newRow("entry of another user, rewritten as root") << "nobody" << QString();
+    QTest::newRow("entry linked to another file of the installation, with its own mode")
+            << "inst/icons/corvane-zarvo.desktop>inst/share/z.desktop" << QString();
+    // Links that lead outside are rows of the hostile payloads (tests/reliability).
+    QTest::newRow("icons directory linked to a directory outside")
+            << "inst/icons>icons" << "Installation Error: \"@E\" leads to \"@T/icons/corvane-zarvo"
+               ".desktop\", outside the installation directory \"@D\"; it was left unchanged.";
+}
+
 void TestDesktopEntry::file()
 {
+    QFETCH(QString, move);
+    QFETCH(QString, shown);
+    if (move == QLatin1String("nobody") && ::geteuid() != 0)
+        QSKIP("only root can give the entry to another user");
+
     FakeInstallation inst;
     RecordingPrompt prompt;
     QObject window;
     Installer installer(&window, &prompt);
-    const auto rewrite = [&] {
-        rewriteDesktopEntry(installer, inst.dir(), QStringLiteral("corvane-zarvo.desktop"),
-                            QStringLiteral("corvane-zarvo"));
-    };
-
-    rewrite();
-    QCOMPARE(prompt.shown(), QStringLiteral("Installation Error: Could not open \"%1\" for reading.")
-                                     .arg(inst.entryPath()));
-    QCOMPARE(prompt.boxes[0].owner, &window);
-    QCOMPARE(prompt.boxes[0].severity, UserPrompt::Critical);
-    QVERIFY(!QFileInfo::exists(inst.entryPath()));
-
-    // Kept elsewhere and linked into the installation, with its own mode.
-    prompt.boxes.clear();
     QVERIFY(inst.addIcons());
-    const QString target = inst.tmpPath() + QStringLiteral("/shared.desktop");
-    QVERIFY(QFile::rename(inst.entryPath(), target));
-    QVERIFY(QFile::link(target, inst.entryPath()));
+    const QString tmp = inst.tmpPath() + QLatin1Char('/');
+    const QStringList ends = move.split(QLatin1Char('>'));
+    if (ends.size() == 2) {
+        QVERIFY(QDir().mkpath(QFileInfo(tmp + ends[1]).path()));
+        QVERIFY(QFile::rename(tmp + ends[0], tmp + ends[1]) && QFile::link(tmp + ends[1], tmp + ends[0]));
+    }
+    const QString target = QFileInfo(inst.entryPath()).canonicalFilePath();
     const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
             | QFile::WriteUser | QFile::ReadGroup;
-    QVERIFY(QFile::setPermissions(target, mode));
-    rewrite();
-    QVERIFY2(prompt.boxes.isEmpty(), qPrintable(prompt.shown()));
+    QVERIFY(move == QLatin1String("-") ? QFile::remove(target) : QFile::setPermissions(target, mode));
+    if (move == QLatin1String("nobody"))
+        QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+
+    const DesktopSteps steps = rewriteDesktopEntry(installer, inst.dir(),
+                                                   QStringLiteral("corvane-zarvo.desktop"),
+                                                   QStringLiteral("corvane-zarvo"));
+
+    QCOMPARE(prompt.shown(), shown.replace(QLatin1String("@E"), inst.entryPath())
+                                     .replace(QLatin1String("@D"), inst.dir())
+                                     .replace(QLatin1String("@T"), inst.tmpPath()));
+    QVERIFY(prompt.boxes.isEmpty() || prompt.boxes[0].owner == &window);
+    QVERIFY(steps.size() == 1 && steps[0].succeeded == shown.isEmpty()
+            && steps[0].problem.isEmpty() == shown.isEmpty());
+    QCOMPARE(QFileInfo::exists(inst.entryPath()), move != QLatin1String("-"));
+    if (move == QLatin1String("-"))
+        return;
     const QByteArray path = QFile::encodeName(inst.dir()) + "/bin/corvane-zarvo";
-    const QByteArray expected = FakeInstallation::shippedEntry()
-                                        .replace("Zarvo\n", "Zarvo 25.1.3\n")
-                                        .replace("Tools\n", "Tools 25.1.3\n")
-                                        .replace("TryExec=pesk", "TryExec=" + path)
-                                        .replace("\nExec=pesk %F", "\nExec=" + path + " -gui");
-    QCOMPARE(inst.entry(), expected);
-    QVERIFY(QFileInfo(inst.entryPath()).isSymLink());
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), !shown.isEmpty() ? FakeInstallation::shippedEntry()
+             : FakeInstallation::shippedEntry().replace("Zarvo\n", "Zarvo 25.1.3\n")
+                       .replace("Tools\n", "Tools 25.1.3\n").replace("TryExec=pesk", "TryExec=" + path)
+                       .replace("\nExec=pesk %F", "\nExec=" + path + " -gui"));
+    // Replaced where it lies: links stay links, mode, owner and group stay.
+    QCOMPARE(QFileInfo(inst.entryPath()).isSymLink(), move.startsWith(QLatin1String("inst/icons/")));
     QCOMPARE(QFileInfo(target).permissions(), mode);
+    if (move == QLatin1String("nobody"))
+        QVERIFY(QFileInfo(target).ownerId() == 65534 && QFileInfo(target).groupId() == 65534);
 }
 
 ZARVO_TEST_MAIN_CORE(TestDesktopEntry)

@@ -27,23 +27,27 @@ void TestFileAssociation::handOver_data()
     QTest::addColumn<QString>("run");
     QTest::addColumn<bool>("remains");
 
+    // The runs logged, then the status of each step taken.
     const QByteArray ok("exit 0");
-    const QString mime = QStringLiteral("xdg-mime|unset|install|@/lumo-mime.xml");
-    const QString script = QStringLiteral("post-install.sh|unset");
+    const QString mime = QStringLiteral("xdg-mime|unset|install|@/lumo-mime.xml\nstatus ");
+    const QString script = QStringLiteral("post-install.sh|unset\nstatus ");
     QTest::newRow("no package") << false << QString() << false << ok << QString() << false;
     QTest::newRow("package registered and deleted")
-            << false << "lumo-mime.xml" << false << ok << mime << false;
+            << false << "lumo-mime.xml" << false << ok << mime + "0" << false;
     QTest::newRow("registration fails, package deleted all the same") << false
-            << "lumo-mime.xml" << false << QByteArray("exit 4") << mime << false;
+            << "lumo-mime.xml" << false << QByteArray("exit 4") << mime + "4" << false;
     QTest::newRow("no xdg-mime on the search path, package deleted") << false
-            << "lumo-mime.xml" << false << QByteArray() << QString() << false;
+            << "lumo-mime.xml" << false << QByteArray() << "status -2" << false;
     QTest::newRow("package in a subdirectory only") << false
             << "share/lumo-mime.xml" << false << ok << QString() << true;
     QTest::newRow("no script") << true << QString() << true << ok << QString() << false;
     QTest::newRow("script run once and deleted")
-            << true << "post-install.sh" << true << ok << script << false;
+            << true << "post-install.sh" << true << ok << script + "0" << false;
     QTest::newRow("failing script deleted all the same") << true
-            << "post-install.sh" << true << QByteArray("exit 7") << script << false;
+            << "post-install.sh" << true << QByteArray("exit 7") << script + "7" << false;
+    QTest::newRow("script that reads its standard input gets its end at once") << true
+            << "post-install.sh" << true << QByteArray("/usr/bin/timeout 5 /bin/cat >/dev/null")
+            << script + "0" << false;
     QTest::newRow("script without execute permission neither run nor deleted") << true
             << "post-install.sh" << false << ok << QString() << true;
     QTest::newRow("script in a subdirectory only") << true
@@ -75,13 +79,14 @@ void TestFileAssociation::handOver()
     qputenv("PATH", QFile::encodeName(inst.binDir()));
     qunsetenv("XDG_UTILS_INSTALL_MODE");
 
-    if (script)
-        runPostInstallScript(inst.dir());
-    else
-        installFileAssociation(inst.dir());
+    const DesktopSteps steps =
+            script ? runPostInstallScript(inst.dir()) : installFileAssociation(inst.dir());
     qputenv("PATH", oldPath);
 
-    QCOMPARE(inst.runs().join(QLatin1Char('\n')), run.replace(QLatin1Char('@'), inst.dir()));
+    QStringList actual = inst.runs();
+    for (const DesktopStep &step : steps)
+        actual << QStringLiteral("status %1").arg(step.status);
+    QCOMPARE(actual.join(QLatin1Char('\n')), run.replace(QLatin1Char('@'), inst.dir()));
     if (!file.isEmpty())
         QCOMPARE(QFile::exists(path), remains);
 }

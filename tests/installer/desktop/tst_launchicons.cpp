@@ -3,6 +3,7 @@
 #include "tests/installer/desktop/fakeinstallation.h"
 #include "tests/installer/desktop/recordingprompt.h"
 #include "tests/support/testenvironment.h"
+#include "util/childprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -156,6 +157,12 @@ void TestLaunchIcons::failure_data()
     QTest::newRow("icon tool crashes")
             << "kill -SEGV $$" << ok << QString() << QStringList("16")
             << "Installation Error: xdg-icon-resource exited with status -1.";
+    // Stopped at the limit; it must not wait for input either.
+    QTest::newRow("icon tool hangs")
+            << "read line; sleep 30" << ok << QString()
+            << QStringList("16")
+            << "Installation Error: xdg-icon-resource did not finish within 1 seconds and was "
+               "stopped.";
     QTest::newRow("menu tool fails")
             << ok << "exit 1" << QString() << allRuns
             << "Installation Error: xdg-desktop-menu exited with status 1.";
@@ -203,9 +210,13 @@ void TestLaunchIcons::failure()
     RecordingPrompt prompt;
     QObject window;
     Installer installer(&window, &prompt);
-    installLaunchIcons(installer, inst.dir(), inst.dir() + QStringLiteral("/bin"));
+    setToolTimeLimitMs(1000);
+    const DesktopSteps steps =
+            installLaunchIcons(installer, inst.dir(), inst.dir() + QStringLiteral("/bin"));
 
     QCOMPARE(inst.runs(), toolRuns(inst.dir(), runs, QStringLiteral("user")));
+    // The caller sees each step, and whether the user was told of a problem.
+    QVERIFY(steps.size() == qMax(runs.size(), 1) + 1 && problemShown(steps));
     QCOMPARE(prompt.shown(), shown.replace(QLatin1Char('@'), inst.dir()));
     QCOMPARE(prompt.boxes[0].owner, &window);
     QCOMPARE(prompt.boxes[0].severity, UserPrompt::Critical);

@@ -35,25 +35,27 @@ void TestPostInstallSequence::sequence_data()
             "run xdg-icon-resource|user|install|--size|%1|@/icons/%1x%1/corvane-zarvo.png");
     const QString warning = QStringLiteral("box none Warning Missing Dependancies: ");
 
-    // Without a desktop session (no icon tool) and without hand-over files.
-    QTest::newRow("nothing to do") << QStringList() << QByteArray() << QStringList({ icons, steps });
+    // Without a desktop session (no icon tool), and so without its status
+    // line, and without hand-over files.
+    QTest::newRow("nothing to do") << QStringList() << QByteArray() << QStringList({ steps });
     QTest::newRow("one missing library")
             << QStringList("libX.so.1") << QByteArray()
             << QStringList({ warning + "The shared library libX.so.1 is not installed.\n"
                                        "Corvane Zarvo may not run correctly without this library.",
-                             icons, steps });
+                             steps });
     QTest::newRow("three missing libraries, in the order found")
             << QStringList({ "libz.so.1", "libA.so.2", "libz.so.1" }) << QByteArray()
             << QStringList({ warning + "The shared libraries libz.so.1, libA.so.2, libz.so.1 are"
                                        " not installed.\nCorvane Zarvo may not run correctly"
                                        " without these libraries.",
-                             icons, steps });
+                             steps });
     QTest::newRow("percent sign in a library name")
             << QStringList("lib%2.so") << QByteArray()
             << QStringList({ warning + "The shared library lib%2.so is not installed.\n"
                                        "Corvane Zarvo may not run correctly without this library.",
-                             icons, steps });
-    // In a desktop session, with "lumo-mime.xml" and "post-install.sh".
+                             steps });
+    // In a desktop session that only the freedesktop.org variable tells of,
+    // with "lumo-mime.xml" and "post-install.sh".
     QTest::newRow("icon tool fails, the rest goes on")
             << QStringList() << QByteArray("[ \"$3\" = 24 ] && exit 2; exit 0")
             << QStringList({ icons, iconRun.arg(16), iconRun.arg(24),
@@ -76,9 +78,9 @@ void TestPostInstallSequence::sequence()
 
     qunsetenv("XDG_UTILS_INSTALL_MODE");
     if (iconTool.isNull())
-        qunsetenv("GNOME_DESKTOP_SESSION_ID");
+        qunsetenv("XDG_CURRENT_DESKTOP");
     else
-        qputenv("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated");
+        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
     FakeInstallation inst;
     QVERIFY(inst.addIcons());
     QVERIFY(inst.addTool(QStringLiteral("xdg-icon-resource"), iconTool));
@@ -112,7 +114,7 @@ void TestPostInstallSequence::sequence()
                                box.title, box.text);
     };
 
-    runPostInstallSequence(installer, inst.dir(), libraries, inst.dir(),
+    runPostInstallSequence(installer, inst.dir(), libraries, {}, inst.dir(),
                            [&](const QString &status) {
                                takeRuns();
                                actual << QStringLiteral("status ") + status;
@@ -130,7 +132,7 @@ void TestPostInstallSequence::sequence()
 void TestPostInstallSequence::afterInstallation()
 {
     qunsetenv("XDG_UTILS_INSTALL_MODE");
-    qputenv("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated");
+    qputenv("XDG_CURRENT_DESKTOP", "KDE");
     FakeInstallation source;
     QVERIFY(source.addIcons());
     QVERIFY(source.addAllTools());
@@ -141,9 +143,12 @@ void TestPostInstallSequence::afterInstallation()
                                          "<mime-info/>\n"));
     QVERIFY(source.writeTool(source.dir() + QStringLiteral("/post-install.sh"), "exit 0"));
     QVERIFY(source.addPathTool(QStringLiteral("xdg-mime")));
+    // The debugger needs a newer C library than the machine's.
     QVERIFY(TestEnvironment::writeScript(source.binDir() + QStringLiteral("/ldd"),
                                          "#!/bin/sh\ncase \"$1\" in *zarvo.bin)"
-                                         " printf '\\tlibmissing.so.7 => not found\\n';; esac\n"));
+                                         " printf '\\tlibmissing.so.7 => not found\\n';;\n"
+                                         "*gdb) echo \"$1: /lib/libc.so.6: version \\`GLIBC_2.99'"
+                                         " not found (required by $1)\";; esac\n"));
     const PathPrepend path(source.binDir());
     const QString destination = source.tmpPath() + QStringLiteral("/dest");
 
@@ -158,9 +163,12 @@ void TestPostInstallSequence::afterInstallation()
     runPostInstallSequence(installer, destination,
                            [&](const QString &status) { statuses << status; });
 
-    QCOMPARE(prompt.shown(), QStringLiteral("Missing Dependancies: The shared library "
-                                            "libmissing.so.7 is not installed.\nCorvane Zarvo "
-                                            "may not run correctly without this library."));
+    QCOMPARE(prompt.shown(),
+             QStringLiteral("Missing Dependancies: The shared libraries libmissing.so.7, libc.so.6 "
+                            "are not installed.\nCorvane Zarvo may not run correctly without "
+                            "these libraries.\nNot installed: version GLIBC_2.99 of libc.so.6 "
+                            "(required by %1/libexec/gdb).")
+                     .arg(destination));
     QCOMPARE(statuses.size(), 4);
     const QStringList runs = source.runs();
     QCOMPARE(runs.size(), 7);

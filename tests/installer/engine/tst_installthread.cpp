@@ -103,6 +103,11 @@ void TestInstallThread::protocol_data()
     QTest::newRow("failing files are reported and the run goes on")
         << "blocked file" << allSteps << QStringList{"Can't open \"@D/lib/libz.so\" for writing."}
         << QStringList{"50", "100"} << true << QStringList{".installed", "bin/pesk", "lib"};
+    QTest::newRow("set-up files never go through a link of the payload")
+        << "set-up through a link" << allSteps
+        << QStringList{"Could not create directory \"@D/etc\": a symbolic link is in its place."}
+        << QStringList{"50", "100"} << false
+        << QStringList{"bin/pesk", "etc", "modulefiles/corvane-zarvo/25.1.3"};
     QTest::newRow("missing source") << "missing source" << QStringList{"examine"}
                                     << QStringList{"Source directory \"@S\" does not exist."}
                                     << QStringList() << false << QStringList();
@@ -117,6 +122,14 @@ void TestInstallThread::protocol_data()
     QTest::newRow("damaged archive") << "damaged archive" << QStringList{"examine", "create", "count"}
                                      << QStringList{"Error reading \"@S/zarvo.tgz\": "}
                                      << QStringList() << false << QStringList();
+    QTest::newRow("failed re-install leaves no earlier marker")
+        << "damaged archive over an installation" << QStringList{"examine", "create", "count"}
+        << QStringList{"Error reading \"@S/zarvo.tgz\": "} << QStringList() << false
+        << QStringList();
+    // Links at the marker are rows of the hostile payloads (tests/reliability).
+    QTest::newRow("marker that is a pipe, from before")
+        << "marker pipe" << allSteps << QStringList() << QStringList{"50", "100"} << true
+        << QStringList{".installed", "bin/pesk", "lib/libz.so"};
 }
 
 void TestInstallThread::protocol()
@@ -137,7 +150,13 @@ void TestInstallThread::protocol()
         QVERIFY(TestArchive().file("bin/pesk", "#!/bin/sh\n", 0755).directory("lib").write(archive));
     if (layout == QLatin1String("empty archive"))
         QVERIFY(TestArchive().write(archive));
-    if (layout == QLatin1String("damaged archive")) {
+    const QString outside = m_temp->filePath(QStringLiteral("outside"));
+    if (layout == QLatin1String("set-up through a link")) {
+        QVERIFY(QDir().mkpath(outside));
+        QVERIFY(TestArchive().file("bin/pesk", "#!/bin/sh\n", 0755)
+                    .symlink("etc", QFile::encodeName(outside)).write(archive));
+    }
+    if (layout.startsWith(QLatin1String("damaged archive"))) {
         // The second header's checksum no longer matches.
         QByteArray tar = TestArchive().file("a", "1").file("b", "2").file("c", "3").tar();
         tar[2 * 512 + 148] = '9';
@@ -146,7 +165,8 @@ void TestInstallThread::protocol()
     if (layout == QLatin1String("tree") || layout == QLatin1String("both")
         || layout == QLatin1String("existing destination") || layout == QLatin1String("blocked file")
         || layout == QLatin1String("destination file")
-        || layout == QLatin1String("destination inside source")) {
+        || layout == QLatin1String("destination inside source")
+        || layout == QLatin1String("marker pipe")) {
         QVERIFY(QDir().mkpath(m_source + QStringLiteral("/bin")));
         QVERIFY(QDir().mkpath(m_source + QStringLiteral("/lib")));
         QVERIFY(writeFile(m_source + QStringLiteral("/bin/pesk"), "#!/bin/sh\n"));
@@ -166,6 +186,14 @@ void TestInstallThread::protocol()
         QVERIFY(writeFile(m_destination + QStringLiteral("/bin/pesk"), "earlier"));
         QVERIFY(writeFile(m_destination + QStringLiteral("/lib/libz.so"), "earlier"));
         QVERIFY(writeFile(m_destination + QStringLiteral("/.installed"), QByteArray()));
+    }
+    if (layout == QLatin1String("damaged archive over an installation")) {
+        QVERIFY(QDir().mkpath(m_destination));
+        QVERIFY(writeFile(m_destination + QStringLiteral("/.installed"), QByteArray()));
+    }
+    if (layout == QLatin1String("marker pipe")) {
+        QVERIFY(QDir().mkpath(m_destination));
+        QVERIFY(makeFifo(m_destination + QStringLiteral("/.installed")));
     }
     if (layout == QLatin1String("blocked file")) {
         QVERIFY(QDir().mkpath(m_destination));
@@ -218,9 +246,14 @@ void TestInstallThread::protocol()
     found.sort();
     if (layout == QLatin1String("destination file"))
         found.clear();
-    QCOMPARE(found, installed);
+    // Every installation holds its modulefile and shell set-up scripts.
     if (finished)
-        QCOMPARE(QFileInfo(m_destination + QStringLiteral("/.installed")).size(), qint64(0));
+        installed << SiteFiles::installedFiles();
+    installed.sort();
+    QCOMPARE(found, installed);
+    const QFileInfo marker(m_destination + QStringLiteral("/.installed"));
+    if (finished)
+        QVERIFY(marker.isFile() && !marker.isSymLink() && marker.size() == 0);
 }
 
 void TestInstallThread::gathersMissingLibrariesOfBothPrograms()

@@ -1,3 +1,5 @@
+#include "installer/engine/installer.h"
+#include "installer/wizard/breakabletext.h"
 #include "installer/wizard/installerwizard.h"
 #include "tests/installer/wizard/wizarddriver.h"
 #include "tests/support/testenvironment.h"
@@ -6,10 +8,16 @@
 #include <algorithm>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScopeGuard>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextBrowser>
+#include <QTranslator>
 #include <QWizardPage>
 
 using WizardDriver::button;
@@ -28,6 +36,33 @@ T *part(InstallerWizard &wizard, const char *name)
     return child;
 }
 
+// Notes the links the desktop is asked to open.
+class LinkRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+// Notes under which context each text is looked up; translates nothing.
+class ContextRecorder : public QTranslator
+{
+public:
+    QMultiHash<QString, QString> asked;
+
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        const_cast<ContextRecorder *>(this)->asked.insert(QString::fromUtf8(context),
+                                                          QString::fromUtf8(source));
+        return QString();
+    }
+};
+
 } // namespace
 
 class tst_InstallerWizard : public QObject
@@ -45,6 +80,8 @@ private slots:
     void licenceGatesNext();
     void destinationRule_data();
     void destinationRule();
+    void moduleTreeRule_data();
+    void moduleTreeRule();
     void defaultsByUser_data();
     void defaultsByUser();
     void loadLicence_data();
@@ -162,9 +199,23 @@ void tst_InstallerWizard::productNameInTexts()
         QCOMPARE(wizard.page(4)->buttonText(QWizard::CommitButton), QStringLiteral("Install"));
     };
     check("after construction");
-    QEvent languageChange(QEvent::LanguageChange);
-    QApplication::sendEvent(&wizard, &languageChange);
+    // What the user entered and the last status stay; every text is looked
+    // up under the wizard's own name.
+    auto *edit = part<QLineEdit>(wizard, "destLineEdit");
+    auto *status = part<QLabel>(wizard, "statusTextLabel");
+    edit->setText(QStringLiteral("/srv/my tools"));
+    status->setText(QStringLiteral("Copying files"));
+    ContextRecorder translator;
+    QCoreApplication::installTranslator(&translator);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+    QCoreApplication::removeTranslator(&translator);
     check("after a language change");
+    QCOMPARE(edit->text(), QStringLiteral("/srv/my tools"));
+    QCOMPARE(status->text(), QStringLiteral("Copying files"));
+    QCOMPARE(part<QLabel>(wizard, "directoryAdviceLabel")->text(),
+             QStringLiteral("Note: this directory path must not contain whitespace."));
+    QVERIFY2(translator.asked.contains(QStringLiteral("InstallerWizard"), QStringLiteral("Install Type")),
+             qPrintable(translator.asked.uniqueKeys().join(QLatin1Char(' '))));
 }
 
 void tst_InstallerWizard::licenceGatesNext()
@@ -219,12 +270,25 @@ void tst_InstallerWizard::destinationRule_data()
     QTest::newRow("no-break space") << QStringLiteral("/opt/my\u00a0tools") << true;
     QTest::newRow("relative word") << "tools" << true;
     QTest::newRow("markup characters") << "/opt/<b>&amp;" << true;
+    QTest::newRow("a name of 256 bytes") << QStringLiteral("/opt/") + QString(256, QLatin1Char('n')) << false;
+    const QString longest = QStringLiteral("/opt/%1").arg(QStringLiteral("/n").repeated(2045));
+    QTest::newRow("a path of 4095 bytes") << longest << true;
+    QTest::newRow("a path of 4096 bytes") << longest + QLatin1Char('n') << false;
+    QTest::newRow("a path of 40 KB, kept whole") << longest.repeated(10) << false;
+    QTest::newRow("relative word, working directory gone") << "<gone>tools" << false;
 }
 
 void tst_InstallerWizard::destinationRule()
 {
     QFETCH(QString, destination);
     QFETCH(bool, valid);
+    QTemporaryDir gone;
+    const QString savedDir = QDir::currentPath();
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(savedDir); });
+    if (destination.startsWith(QLatin1String("<gone>"))) {
+        destination.remove(0, 6);
+        QVERIFY(QDir::setCurrent(gone.path()) && QDir().rmdir(gone.path()));
+    }
 
     InstallerWizard wizard;
     QVERIFY(wizard.loadLicence(temp.path()));
@@ -240,14 +304,19 @@ void tst_InstallerWizard::destinationRule()
     QCOMPARE(edit->text(), destination);
     QCOMPARE(next->isEnabled(), valid);
     QCOMPARE(note->isVisible(), !valid);
+    // Each reason has a note of its own.
+    if (!valid)
+        QCOMPARE(note->text().contains(QLatin1String("whitespace")),
+                 destination.size() < 256 && QFileInfo::exists(gone.path()));
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         QCOMPARE(note->palette().color(group, note->foregroundRole()), QColor(Qt::red));
 
-    // The same when the user types it (control characters cannot be typed).
+    // The same when the user types it (control characters cannot be typed,
+    // long paths are pasted).
     edit->clear();
     QVERIFY(!next->isEnabled());
     QVERIFY(note->isVisible());
-    const bool typeable = std::none_of(destination.begin(), destination.end(),
+    const bool typeable = destination.size() < 256 && std::none_of(destination.begin(), destination.end(),
                                        [](QChar c) { return c.unicode() < 0x20; });
     if (typeable) {
         QTest::keyClicks(edit, destination);
@@ -268,6 +337,39 @@ void tst_InstallerWizard::destinationRule()
     QCOMPARE(wizard.currentId(), valid ? 4 : 3);
 }
 
+void tst_InstallerWizard::moduleTreeRule_data()
+{
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QString>("tree");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("not ticked, nothing typed") << false << "" << true;
+    QTest::newRow("ticked, nothing typed") << true << "" << false;
+    QTest::newRow("ticked, a tree that does not exist") << true << "@/none" << false;
+    QTest::newRow("ticked, a file") << true << "@/bin/pesk" << false;
+    QTest::newRow("ticked, an existing tree") << true << "@" << true;
+}
+
+void tst_InstallerWizard::moduleTreeRule()
+{
+    QFETCH(bool, ticked);
+    QFETCH(QString, tree);
+    QFETCH(bool, valid);
+
+    InstallerWizard wizard;
+    QVERIFY(wizard.loadLicence(temp.path()));
+    wizard.show();
+    QVERIFY(WizardDriver::goTo(wizard, 2));
+    part<QCheckBox>(wizard, "moduleTreeCheckBox")->setChecked(ticked);
+    part<QLineEdit>(wizard, "moduleTreeLineEdit")->setText(tree.replace(QLatin1Char('@'), temp.path()));
+    QCOMPARE(part<QLineEdit>(wizard, "moduleTreeLineEdit")->isEnabled(), ticked);
+    // Leaving and coming back shows the page as the choice is.
+    for (int visit = 0; visit < 2; ++visit, wizard.back(), wizard.next()) {
+        QCOMPARE(button(wizard, QWizard::NextButton)->isEnabled(), valid);
+        QCOMPARE(part<QLabel>(wizard, "moduleTreeAdviceLabel")->isVisible(), !valid);
+    }
+}
+
 void tst_InstallerWizard::defaultsByUser_data()
 {
     QTest::addColumn<bool>("root");
@@ -284,6 +386,8 @@ void tst_InstallerWizard::defaultsByUser_data()
         << false << "/home/ada lovelace" << QString() << "/home/ada lovelace/corvane/zarvo/25.1.3"
         << false;
     QTest::newRow("user with an empty preset") << false << "/home/ada" << "" << "" << false;
+    QTest::newRow("user whose home is the root directory")
+        << false << "/" << QString() << "/corvane/zarvo/25.1.3" << true;
 }
 
 void tst_InstallerWizard::defaultsByUser()
@@ -384,15 +488,31 @@ void tst_InstallerWizard::loadLicence()
 void tst_InstallerWizard::licenceLinkKeepsText_data()
 {
     QTest::addColumn<QString>("target");
-    QTest::newRow("web page") << "https://corvane.example/licence";
-    QTest::newRow("e-mail address") << "mailto:licensing@corvane.example";
+    QTest::addColumn<bool>("handedOver"); // to the desktop's handler
+
+    QTest::newRow("web page") << "https://corvane.example/licence" << true;
+    QTest::newRow("plain web page") << "http://corvane.example/licence" << true;
+    QTest::newRow("e-mail address") << "mailto:licensing@corvane.example" << true;
+    QTest::newRow("relative link") << "terms.html" << false;
+    QTest::newRow("link within the text") << "#section-2" << false;
+    QTest::newRow("local file") << "file:///etc/hostname" << false;
+    QTest::newRow("other scheme") << "ftp://corvane.example/licence" << false;
 }
 
 void tst_InstallerWizard::licenceLinkKeepsText()
 {
     QFETCH(QString, target);
+    QFETCH(bool, handedOver);
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
         QSKIP("the click would open the desktop's own browser or mail program");
+    // Stands in for the desktop's handlers.
+    LinkRecorder handler;
+    for (const char *scheme : {"http", "https", "mailto", "file", "ftp"})
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), &handler, "open");
+    const auto restore = qScopeGuard([] {
+        for (const char *scheme : {"http", "https", "mailto", "file", "ftp"})
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    });
 
     QTemporaryDir source;
     const QString terms = source.path() + QStringLiteral("/license_terms/");
@@ -417,6 +537,7 @@ void tst_InstallerWizard::licenceLinkKeepsText()
     QCOMPARE(browser->anchorAt(at), target);
     QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     QCOMPARE(browser->toPlainText(), before);
+    QCOMPARE(handler.opened, handedOver ? QList<QUrl>{QUrl(target)} : QList<QUrl>());
 }
 
 void tst_InstallerWizard::keyboard_data()
@@ -486,7 +607,8 @@ void tst_InstallerWizard::tabOrderTopToBottom_data()
 
     QTest::newRow("licence") << 1
                              << QStringList{"licenceTextBrowser", "acceptRadioButton", "radioButton_2"};
-    QTest::newRow("install type") << 2 << QStringList{"allUsersRadioButton", "justForMeRadioButton"};
+    QTest::newRow("install type") << 2 << QStringList{"allUsersRadioButton", "justForMeRadioButton",
+                                                      "moduleTreeCheckBox", "moduleTreeLineEdit"};
     QTest::newRow("destination") << 3 << QStringList{"destLineEdit", "pushButton"};
 }
 
@@ -522,26 +644,43 @@ void tst_InstallerWizard::tabOrderTopToBottom()
 void tst_InstallerWizard::textsFit_data()
 {
     QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("destination");
+
+    const QString deep = QStringLiteral("/home/ada/clusters/production/tools/corvane/zarvo/25.1.3/lib/internal/plugins/platforms");
     for (int id : {0, 1, 2, 3, 4, 5, 100, 101, 102})
-        QTest::newRow(qPrintable(QStringLiteral("page %1").arg(id))) << id;
+        QTest::newRow(qPrintable(QStringLiteral("page %1").arg(id))) << id << deep;
+    const QString longNames = QStringLiteral("/opt/%1/%1").arg(QString(255, QLatin1Char('n')));
+    QTest::newRow("page 5, names of 255 characters") << 5 << longNames;
+    QTest::newRow("page 102, names of 255 characters") << 102 << longNames;
+    const QString longest = QStringLiteral("/opt/%1").arg(QStringLiteral("/n").repeated(2045));
+    QTest::newRow("page 5, a path of 4095 bytes") << 5 << longest;
+    QTest::newRow("page 102, a path of 4095 bytes") << 102 << longest;
 }
 
 void tst_InstallerWizard::textsFit()
 {
     QFETCH(int, page);
+    QFETCH(QString, destination);
 
     InstallerWizard wizard;
     QVERIFY(wizard.loadLicence(temp.path()));
     // Shows the page with the longest texts it can have: the note, a status
-    // line and a finish text naming a deep destination.
+    // line and a finish text naming the destination, given as the
+    // installation gives them.
     wizard.setDestination(QString());
-    const QString deep = QStringLiteral("/home/ada/clusters/production/tools/corvane/zarvo/25.1.3/lib/internal/plugins/platforms");
-    part<QLabel>(wizard, "statusTextLabel")->setText(QStringLiteral("Copying \"libqxcb.so\" to \"%1\"").arg(deep));
-    auto *finishText = part<QLabel>(wizard, "finishTextLabel");
-    finishText->setText(finishText->text().arg(deep));
     wizard.setStartId(page);
     wizard.show();
     QCOMPARE(wizard.currentId(), page);
+    if (page == 5) {
+        emit wizard.findChild<Installer *>()->status(
+            QStringLiteral("Copying \"libqxcb.so\" to \"%1\"").arg(destination));
+    } else if (page == InstallerWizard::FinishPageId) {
+        auto *finishText = part<QLabel>(wizard, "finishTextLabel");
+        finishText->setText(finishText->text().arg(breakableAnywhere(destination).toHtmlEscaped()));
+    }
+    // Lay the page out again, without letting the installation's reports in.
+    for (int pass = 0; pass < 3; ++pass)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QCOMPARE(wizard.size(), QSize(650, 450));
     if (page == 0)
         QVERIFY(!wizard.page(0)->pixmap(QWizard::WatermarkPixmap).isNull()
@@ -554,9 +693,15 @@ void tst_InstallerWizard::textsFit()
             continue;
         if (!qobject_cast<QLabel *>(w) && !qobject_cast<QAbstractButton *>(w) && !qobject_cast<QLineEdit *>(w))
             continue;
-        const QRect geometry(w->mapTo(current, QPoint(0, 0)), w->size());
+        // A label that scrolls must show in its view, and the view on its page.
+        auto *scroller = qobject_cast<QScrollArea *>(w->parentWidget()->parentWidget());
+        QWidget *view = scroller ? scroller : w;
+        const QRect geometry(view->mapTo(current, QPoint(0, 0)), view->size());
         QVERIFY2(area.contains(geometry),
                  qPrintable(QStringLiteral("%1 lies outside its page").arg(w->objectName())));
+        if (scroller && scroller->viewport()->height() < w->height())
+            QVERIFY2(scroller->verticalScrollBar()->isVisible(),
+                     qPrintable(QStringLiteral("%1 is cut off, not scrolled").arg(w->objectName())));
         auto *label = qobject_cast<QLabel *>(w);
         if (label && label->wordWrap()) {
             QVERIFY2(w->height() >= label->heightForWidth(w->width()),

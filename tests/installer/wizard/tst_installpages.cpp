@@ -1,4 +1,5 @@
 #include "installer/engine/installer.h"
+#include "installer/engine/installthread.h"
 #include "installer/wizard/installerwizard.h"
 #include "installer/wizard/messageboxprompt.h"
 #include "installer/wizard/viewer.h"
@@ -8,10 +9,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTimer>
@@ -35,11 +40,12 @@ T *part(InstallerWizard &wizard, const char *name)
     return child;
 }
 
+// What a label shows; the zero-width spaces that let a path wrap show nothing.
 QString shownText(QLabel *label)
 {
     QTextDocument document;
     document.setHtml(label->text());
-    return document.toPlainText();
+    return document.toPlainText().remove(QChar(0x200B));
 }
 
 QList<QWidget *> visibleWindows()
@@ -87,7 +93,8 @@ private slots:
     void finish();
     void finalPageButtons_data();
     void finalPageButtons();
-    void errorBoxThenErrorPage();
+    void errorBoxesThenErrorPage_data();
+    void errorBoxesThenErrorPage();
     void cancelDuringInstallation_data();
     void cancelDuringInstallation();
     void destinationExists_data();
@@ -99,7 +106,8 @@ private:
     // Starts an installation from `source` into `destination` and leaves
     // the wizard on the install page (or wherever the start took it).
     void startInstallation(InstallerWizard &wizard, const QString &source,
-                           const QString &destination, bool forAllUsers = true);
+                           const QString &destination, bool forAllUsers = true,
+                           const QString &moduleTree = QString());
     void installToFinish(InstallerWizard &wizard, const QString &destination);
 
     QTemporaryDir temp;
@@ -153,13 +161,16 @@ void tst_InstallPages::cleanup()
 }
 
 void tst_InstallPages::startInstallation(InstallerWizard &wizard, const QString &source,
-                                         const QString &destination, bool forAllUsers)
+                                         const QString &destination, bool forAllUsers,
+                                         const QString &moduleTree)
 {
     QVERIFY(wizard.loadLicence(source));
     wizard.setDestination(destination);
     wizard.show();
     QVERIFY(WizardDriver::goTo(wizard, 2));
     part<QRadioButton>(wizard, forAllUsers ? "allUsersRadioButton" : "justForMeRadioButton")->click();
+    part<QCheckBox>(wizard, "moduleTreeCheckBox")->setChecked(!moduleTree.isNull());
+    part<QLineEdit>(wizard, "moduleTreeLineEdit")->setText(moduleTree);
     QVERIFY(WizardDriver::goTo(wizard, 4));
     QAbstractButton *install = button(wizard, QWizard::CommitButton);
     QCOMPARE(install->text(), QStringLiteral("Install"));
@@ -186,6 +197,11 @@ void tst_InstallPages::finish_data()
     QTest::newRow("path that looks like markup") << false << "<img/src=x>" << true;
     QTest::newRow("entity in the path") << false << "a&amp;b" << true;
     QTest::newRow("quotation marks in the path") << false << "say\"hi\"" << true;
+    QTest::newRow("names of 255 characters")
+        << false << QStringLiteral("%1/%1").arg(QString(255, QLatin1Char('n'))) << true;
+    // Typed so, in a user's working and home directory.
+    QTest::newRow("relative path") << false << "./relinst" << true;
+    QTest::newRow("path in the home directory") << false << "~/zarvo" << false;
 }
 
 void tst_InstallPages::finish()
@@ -196,9 +212,18 @@ void tst_InstallPages::finish()
 
     BoxAnswerer answerer;
     QTemporaryDir target;
-    const QString destination = target.path() + QLatin1Char('/') + name;
+    const QString savedDir = QDir::currentPath();
+    const QByteArray savedHome = qgetenv("HOME");
+    QDir::setCurrent(target.path());
+    qputenv("HOME", QFile::encodeName(target.path()));
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(savedDir); qputenv("HOME", savedHome); });
+    const bool typedAsIs = name.startsWith(QLatin1String("./")) || name.startsWith(QLatin1Char('~'));
+    const QString destination = target.path() + QLatin1Char('/') + (typedAsIs ? name.mid(2) : name);
+    const QString site = target.path() + QStringLiteral("/site");
+    QVERIFY(QDir().mkpath(site));
     InstallerWizard wizard;
-    startInstallation(wizard, fromArchive ? archiveSource : treeSource, destination, forAllUsers);
+    startInstallation(wizard, fromArchive ? archiveSource : treeSource,
+                      typedAsIs ? name : destination, forAllUsers, site);
     QCOMPARE(wizard.currentId(), 5);
     QVERIFY(!button(wizard, QWizard::CommitButton)->isEnabled());
     QVERIFY(!button(wizard, QWizard::BackButton)->isEnabled());
@@ -213,16 +238,27 @@ void tst_InstallPages::finish()
     QVERIFY2(QFileInfo::exists(destination + QStringLiteral("/.installed")), qPrintable(destination));
     QVERIFY(QFileInfo::exists(destination + QStringLiteral("/bin/pesk")));
     QCOMPARE(installer->destination(), destination);
+    // The site's module tree got the installation's modulefile.
+    QFile installed(destination + QStringLiteral("/modulefiles/corvane-zarvo/25.1.3"));
+    QFile placed(site + QStringLiteral("/corvane-zarvo/25.1.3"));
+    QVERIFY(installed.open(QIODevice::ReadOnly) && placed.open(QIODevice::ReadOnly));
+    QCOMPARE(placed.readAll(), installed.readAll());
 
     const QString finishText = shownText(part<QLabel>(wizard, "finishTextLabel"));
     const QString expected = QStringLiteral("Corvane Zarvo is installed in \"%1\".").arg(destination);
     QVERIFY2(finishText.contains(expected), qPrintable(finishText));
     QVERIFY(!finishText.contains(QLatin1String("%2")));
+    QCOMPARE(part<QLineEdit>(wizard, "destLineEdit")->text(), destination);
+    QVERIFY2(wizard.width() <= wizard.screen()->availableGeometry().width(),
+             "a long destination wraps instead of widening the window");
     QTRY_COMPARE_WITH_TIMEOUT(part<QProgressBar>(wizard, "progressBar")->value(), 100, 5000);
     // Each step of the after-work shows its status while it runs, although
-    // no events are processed between the steps.
-    const QStringList steps{QStringLiteral("Adding icons to desktop menu"),
-                            QStringLiteral("Creating file association"),
+    // no events are processed between the steps; without a desktop session
+    // no icons are added, and the status line does not claim it.
+    for (QString &text : status.painted)
+        text.remove(QChar(0x200B));
+    QVERIFY(!status.painted.contains(QStringLiteral("Adding icons to desktop menu")));
+    const QStringList steps{QStringLiteral("Creating file association"),
                             QStringLiteral("Cleaning up files from previous installation(s)"),
                             QStringLiteral("Finished")};
     const int first = status.painted.indexOf(steps.first());
@@ -280,36 +316,68 @@ void tst_InstallPages::finalPageButtons()
     QVERIFY(visibleWindows().isEmpty());
 }
 
-void tst_InstallPages::errorBoxThenErrorPage()
+void tst_InstallPages::errorBoxesThenErrorPage_data()
 {
-    BoxAnswerer answerer;
+    QTest::addColumn<QStringList>("inTheWay"); // directories where the copy must put files
+
+    QTest::newRow("destination blocked by a file") << QStringList();
+    // Each file fails, the copy goes on and finishes: the run still ends on
+    // the error page, without the after-work of a finished installation.
+    QTest::newRow("two files fail, then the copy finishes")
+        << QStringList{"bin/pesk", "share/readme.txt"};
+}
+
+void tst_InstallPages::errorBoxesThenErrorPage()
+{
+    QFETCH(QStringList, inTheWay);
+
+    BoxAnswerer answerer(QMessageBox::Yes);
     QTemporaryDir target;
     // A regular file where a directory must go, named like markup.
     const QString blocker = target.path() + QStringLiteral("/a<b>c");
     QVERIFY(WizardDriver::writeFile(blocker, "not a directory"));
-    const QString destination = blocker + QStringLiteral("/zarvo");
+    QString destination = blocker + QStringLiteral("/zarvo");
+    QStringList paths{destination};
+    if (!inTheWay.isEmpty()) {
+        destination = target.path() + QStringLiteral("/zarvo");
+        paths.clear();
+        for (const QString &path : qAsConst(inTheWay)) {
+            QVERIFY(QDir().mkpath(destination + QLatin1Char('/') + path));
+            paths << destination + QLatin1Char('/') + path;
+        }
+    }
     InstallerWizard wizard;
     startInstallation(wizard, treeSource, destination);
     QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QCOMPARE(wizard.currentId(), int(InstallerWizard::ErrorPageId));
+    auto *installer = wizard.findChild<Installer *>();
+    QTRY_VERIFY_WITH_TIMEOUT(installer->installThread()->isFinished(), installTimeout);
 
-    QCOMPARE(answerer.seen().size(), 1);
-    const SeenBox box = answerer.seen().first();
-    QCOMPARE(box.title, QStringLiteral("Install Error"));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.parent, static_cast<QWidget *>(&wizard));
-    QVERIFY2(box.text.contains(QStringLiteral("\"%1\"").arg(destination)), qPrintable(box.text));
-    QCOMPARE(box.format, Qt::PlainText);
-    // The message is shown only in the box.
-    QVERIFY(!part<QLabel>(wizard, "statusTextLabel")->text().contains(box.text));
+    // One box at a time for each report, each naming its own path.
+    QList<SeenBox> boxes;
+    QTRY_COMPARE_WITH_TIMEOUT((boxes = answerer.seen().mid(inTheWay.isEmpty() ? 0 : 1)).size(),
+                              paths.size(), 5000);
+    for (const SeenBox &box : qAsConst(boxes)) {
+        QCOMPARE(box.title, QStringLiteral("Install Error"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.parent, static_cast<QWidget *>(&wizard));
+        QCOMPARE(box.format, Qt::PlainText);
+        QVERIFY2(paths.removeAll(box.text.section(QLatin1Char('"'), 1, -2)) == 1, qPrintable(box.text));
+    }
+    QVERIFY2(!answerer.sawNestedBoxes(), qPrintable(answerer.describe()));
+    QCOMPARE(wizard.currentId(), int(InstallerWizard::ErrorPageId));
     QCOMPARE(part<QLabel>(wizard, "label_10")->text(),
              QStringLiteral("There was an error during the installation."));
-    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/.installed")));
+    // The messages are shown only in the boxes; the after-work did not run.
+    const QString status = part<QLabel>(wizard, "statusTextLabel")->text();
+    QVERIFY2(!answerer.describe().contains(status) && status != QLatin1String("Finished"),
+             qPrintable(status));
+    QVERIFY(part<QLabel>(wizard, "finishTextLabel")->text().contains(QLatin1String("%2")));
 
     QVERIFY(!button(wizard, QWizard::BackButton)->isEnabled());
-    button(wizard, QWizard::FinishButton)->click();
+    button(wizard, inTheWay.isEmpty() ? QWizard::FinishButton : QWizard::CancelButton)->click();
     QVERIFY(!wizard.isVisible());
-    QVERIFY2(visibleWindows().isEmpty(), "Finish on the error page opens nothing");
+    QVERIFY2(visibleWindows().isEmpty(), "closing the error page opens nothing");
 }
 
 void tst_InstallPages::cancelDuringInstallation_data()
@@ -437,10 +505,12 @@ void tst_InstallPages::releaseNotes()
         if (!viewer)
             return;
         viewerTitle = viewer->windowTitle();
-        viewerText = viewer->findChild<QTextBrowser *>()->toPlainText();
-        // Still running on a later turn of the loop: the viewer keeps it alive.
+        // Still running on a later turn of the loop: the viewer keeps it alive,
+        // and has read its file by then.
         QTimer::singleShot(50, this, [&] {
             runningWithViewer = viewer && viewer->isVisible();
+            if (viewer)
+                viewerText = viewer->findChild<QTextBrowser *>()->toPlainText();
             if (viewer)
                 viewer->close();
         });

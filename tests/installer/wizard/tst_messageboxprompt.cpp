@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
 
 #include <functional>
@@ -35,6 +36,9 @@ private:
         QMessageBox::StandardButtons buttons;
         QWidget *parent = nullptr;
         Qt::TextFormat labelFormat = Qt::AutoText;
+        QSize size;
+        QSize screen;
+        QString shown; // what the visible labels show
     };
     void answerNextBox(const std::function<void(QMessageBox *)> &answer, SeenBox *seen);
 };
@@ -61,6 +65,12 @@ void TestMessageBoxPrompt::answerNextBox(const Answer &answer, SeenBox *seen)
         seen->parent = box->parentWidget();
         if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
             seen->labelFormat = label->textFormat();
+        seen->size = box->size();
+        seen->screen = box->screen()->availableGeometry().size();
+        for (QLabel *label : box->findChildren<QLabel *>()) {
+            if (label->isVisible())
+                seen->shown += label->text().remove(QChar(0x200B));
+        }
         answer(box);
     });
     timer->start();
@@ -84,6 +94,10 @@ void TestMessageBoxPrompt::askYesNo_data()
 
     QTest::newRow("Yes") << click(QMessageBox::Yes) << true;
     QTest::newRow("No") << click(QMessageBox::No) << false;
+    QTest::newRow("Return, even repeated") << Answer([](QMessageBox *box) {
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_Return);
+    }) << false;
     QTest::newRow("Escape") << Answer([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); })
                             << false;
     QTest::newRow("window closed") << Answer([](QMessageBox *box) { box->close(); }) << false;
@@ -114,17 +128,23 @@ void TestMessageBoxPrompt::tell_data()
 {
     QTest::addColumn<UserPrompt::Severity>("severity");
     QTest::addColumn<QMessageBox::Icon>("icon");
+    QTest::addColumn<QString>("text");
 
-    QTest::newRow("critical") << UserPrompt::Critical << QMessageBox::Critical;
-    QTest::newRow("warning") << UserPrompt::Warning << QMessageBox::Warning;
+    const QString text = QStringLiteral("Corvane Zarvo installation files not found in \"/tmp/<i>x</i>\".");
+    const QString deep = (QLatin1Char('/') + QString(255, QLatin1Char('z'))).repeated(36);
+    QTest::newRow("critical") << UserPrompt::Critical << QMessageBox::Critical << text;
+    QTest::newRow("warning") << UserPrompt::Warning << QMessageBox::Warning << text;
+    QTest::newRow("text taller than the screen")
+        << UserPrompt::Critical << QMessageBox::Critical
+        << QStringLiteral("Can't open \"%1\" for writing.").arg(deep);
 }
 
 void TestMessageBoxPrompt::tell()
 {
     QFETCH(UserPrompt::Severity, severity);
     QFETCH(QMessageBox::Icon, icon);
+    QFETCH(QString, text);
 
-    const QString text = QStringLiteral("Corvane Zarvo installation files not found in \"/tmp/<i>x</i>\".");
     SeenBox seen;
     answerNextBox(click(QMessageBox::Ok), &seen);
     MessageBoxPrompt prompt;
@@ -136,6 +156,8 @@ void TestMessageBoxPrompt::tell()
     QCOMPARE(seen.labelFormat, Qt::PlainText);
     QCOMPARE(seen.icon, icon);
     QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(seen.screen.expandedTo(seen.size), seen.screen);
+    QCOMPARE(seen.shown, text);
 }
 
 void TestMessageBoxPrompt::parentIsOwnerWidget_data()

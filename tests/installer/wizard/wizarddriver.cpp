@@ -28,6 +28,10 @@ void BoxAnswerer::poll()
             dialog->reject();
         return;
     }
+    int open = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        open += qobject_cast<QMessageBox *>(w) && w->isVisible();
+    m_nested = m_nested || open > 1;
     SeenBox seen;
     seen.title = box->windowTitle();
     seen.text = box->text();

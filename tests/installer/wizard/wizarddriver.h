@@ -34,12 +34,15 @@ public:
     void setAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
     const QList<SeenBox> &seen() const { return m_seen; }
     QString describe() const;
+    // Whether a box was ever open over another one.
+    bool sawNestedBoxes() const { return m_nested; }
 
 private:
     void poll();
 
     QMessageBox::StandardButton m_answer;
     QList<SeenBox> m_seen;
+    bool m_nested = false;
     QTimer timer;
 };
 
