@@ -60,9 +60,11 @@ SetupInstallation SiteFiles::installation() const
 bool SiteFiles::writeInstallationFiles()
 {
     m_error.clear();
+    // Kept for the module tree's copy, which may be written once the files
+    // have moved from where they were written.
     const SetupInstallation installation = this->installation();
-    const QString texts[] = {moduleFileText(installation), shSetupText(installation),
-                             cshSetupText(installation)};
+    m_moduleText = moduleFileText(installation);
+    const QString texts[] = {m_moduleText, shSetupText(installation), cshSetupText(installation)};
 
     const QStringList files = installedFiles();
     for (int i = 0; i < files.size(); ++i) {
@@ -99,7 +101,8 @@ bool SiteFiles::writeToModuleTree()
     const QString directory = below(m_moduleTree, QLatin1String(moduleName));
     if (!QFileInfo(directory).isDir() && !makeDirectory(directory))
         return false;
-    return writeFile(moduleTreeFile(), moduleFileText(installation()));
+    return writeFile(moduleTreeFile(),
+                     m_moduleText.isNull() ? moduleFileText(installation()) : m_moduleText);
 }
 
 bool SiteFiles::makeDirectory(const QString &path)

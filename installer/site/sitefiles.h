@@ -31,7 +31,8 @@ public:
     // Writes every file; false at the first failure, with errorString().
     bool write();
     // The same in two parts: the files inside the installation, and the
-    // modulefile in the site's module tree (nothing without one).
+    // modulefile in the site's module tree (nothing without one), the same
+    // text even when the installation has moved since.
     bool writeInstallationFiles();
     bool writeToModuleTree();
     // Where writeToModuleTree puts the modulefile; empty without a module tree.
@@ -55,6 +56,7 @@ private:
     QString m_installedRoot;
     TreePermissions m_permissions;
     QString m_moduleTree;
+    QString m_moduleText;
     QString m_error;
     QStringList m_files;
     QStringList m_directories;
