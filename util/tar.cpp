@@ -513,7 +513,8 @@ Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t uma
         emit error(tr("Error changing timestamps on \"%1\".").arg(destination));
         return CopyOutcome::Failed;
     }
-    startWriteBack(out.get());
+    if (m_writeBack)
+        startWriteBack(out.get());
     // Some file systems report a failed write only when the file is closed.
     if (!out.close()) {
         const bool full = isDiskFull(errno);

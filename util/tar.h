@@ -66,6 +66,11 @@ public:
     void setHashing(bool on) { m_hashing = on; }
     const QHash<QByteArray, QByteArray> &contentHashes() const { return m_hashes; }
 
+    // Whether each file's data starts on its way to disk as soon as the file
+    // is complete (the default), so that a flush before the commit has less
+    // to wait for.
+    void setWriteBack(bool on) { m_writeBack = on; }
+
     QString lastError() const { return m_lastError; }
     bool isCancelRequested() const { return cancelRequested.load(); }
 
@@ -161,6 +166,7 @@ private:
     QString m_shownDestination;
     EntryCounter m_entryCounter;
     bool m_hashing = false;
+    bool m_writeBack = true;
     QHash<QByteArray, QByteArray> m_hashes;
 };
 

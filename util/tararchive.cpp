@@ -290,7 +290,7 @@ bool Tar::extractEntry(archive *reader, archive *writer, archive_entry *entry,
         emit error(tr("Error closing \"%1\": %2").arg(path, writerError(writer)));
         return false;
     }
-    if (regular && archive_entry_size(entry) > 0) {
+    if (m_writeBack && regular && archive_entry_size(entry) > 0) {
         const int written = ::open(onDisk.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (written >= 0) {
             startWriteBack(written);

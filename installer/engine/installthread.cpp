@@ -114,6 +114,7 @@ void InstallThread::run()
     settleStagedParents(staging);
     tar->setStaging(staging, destination);
     tar->setHashing(recording);
+    tar->setWriteBack(durable);
 
     emit status(tr("Counting files"));
     SpaceCheck space(destination);

@@ -46,7 +46,8 @@ public:
     void setSpaceCheck(bool on) { spaceCheck = on; }
     // The options of the run, as the installation record keeps them.
     void setRecordOptions(const QStringList &options) { recordOptions = options; }
-    // Whether the new files are on disk before they are moved into place, and
+    // Whether the new files are on disk before they are moved into place (and
+    // on their way there as soon as each is complete), and
     // whether the installation gets its record with the files' hashes (both
     // the default); off only to measure what they cost.
     void setDurable(bool on) { durable = on; }
