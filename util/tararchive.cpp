@@ -62,6 +62,8 @@ bool openArchive(archive *reader, GzipStream &stream)
 
 enum class EntryData { Done, ReadFailed, WriteFailed };
 
+const la_int64_t writeBackSize = 1 << 20;
+
 // Moves one entry's data to disk in the reader's own buffers, each block at
 // its offset so that holes stay holes; `hash`, when given, takes the data as
 // it passes and the holes as the zeros they read as.
@@ -290,7 +292,9 @@ bool Tar::extractEntry(archive *reader, archive *writer, archive_entry *entry,
         emit error(tr("Error closing \"%1\": %2").arg(path, writerError(writer)));
         return false;
     }
-    if (m_writeBack && regular && archive_entry_size(entry) > 0) {
+    // The writer has closed the file; opening it again costs a round trip on
+    // a network file system, which only a large file is worth.
+    if (m_writeBack && regular && archive_entry_size(entry) >= writeBackSize) {
         const int written = ::open(onDisk.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (written >= 0) {
             startWriteBack(written);
