@@ -118,10 +118,11 @@ double median(std::vector<double> values)
 }
 
 // What a tool wrote of the suite: the engine adds the site's set-up files.
-Bench::TreeSummary suiteWritten(const std::string &runner, const std::string &destination)
+Bench::TreeSummary suiteWritten(const Runner &runner, const std::string &destination)
 {
     Bench::TreeSummary summary = Bench::summarize(destination);
-    if (runner.compare(0, 6, "engine") != 0)
+    // The engine's runs are those compared to a peer.
+    if (runner.peer.empty())
         return summary;
     for (const QString &file : SiteFiles::installedFiles()) {
         const long long size = Bench::fileSize(destination + '/' + file.toStdString());
@@ -248,7 +249,7 @@ int main(int argc, char **argv)
             seconds[runner->name] = result.seconds;
             cpu[runner->name] = result.cpuSeconds;
             if (round == 0) {
-                const Bench::TreeSummary got = suiteWritten(runner->name, destination);
+                const Bench::TreeSummary got = suiteWritten(*runner, destination);
                 if (got.files != expected.files || got.bytes != expected.bytes) {
                     std::fprintf(stderr, "%s wrote %ld files, %lld bytes; expected %ld, %lld\n",
                                  runner->name.c_str(), got.files, got.bytes, expected.files,
