@@ -2,6 +2,7 @@
 
 #include "installer/engine/installer.h"
 #include "installer/productidentity.h"
+#include "installer/wizard/accessiblenote.h"
 #include "installer/wizard/labelscroller.h"
 #include "ui_installerwizard.h"
 
@@ -23,6 +24,7 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     , errorReported(false)
     , showingErrors(false)
 {
+    presentNotesAsNotifications();
     ui->setupUi(this);
     setSideWidget(new QWidget(this));
 
@@ -39,6 +41,7 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     setWindowIcon(icon);
 
     substituteProductName();
+    nameForScreenReaders();
 
     ui->cancelPage->setFinalPage(true);
     ui->errorPage->setFinalPage(true);
@@ -98,12 +101,23 @@ void InstallerWizard::substituteProductName()
         label->setText(label->text().arg(name));
 }
 
+// A page is announced by its title; the arrows on Back and Next are
+// decoration.
+void InstallerWizard::nameForScreenReaders()
+{
+    for (int id : pageIds())
+        page(id)->setAccessibleName(page(id)->title());
+    button(QWizard::BackButton)->setAccessibleName(tr("Back"));
+    button(QWizard::NextButton)->setAccessibleName(tr("Next"));
+}
+
 void InstallerWizard::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
         // retranslateUi brings back the raw placeholders and the form's labels.
         substituteProductName();
+        nameForScreenReaders();
         if (!finishedDestination.isNull())
             showFinishText();
         ui->readyPage->setButtonText(QWizard::CommitButton, tr("Install"));

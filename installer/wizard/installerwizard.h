@@ -54,6 +54,7 @@ private slots:
 
 private:
     void substituteProductName();
+    void nameForScreenReaders();
     void applyUserDefaults();
     // The site's module tree on the install-type page (installerwizardmoduletree.cpp).
     void setUpModuleTree();

@@ -5,6 +5,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <algorithm>
 #include <QApplication>
 #include <QCheckBox>
@@ -26,6 +27,11 @@ namespace {
 
 uid_t rootId() { return 0; }
 uid_t userId() { return 1000; }
+
+QString heard(QWidget *widget, QAccessible::Text which)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(which);
+}
 
 template <typename T>
 T *part(InstallerWizard &wizard, const char *name)
@@ -310,6 +316,10 @@ void tst_InstallerWizard::destinationRule()
                  destination.size() < 256 && QFileInfo::exists(gone.path()));
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         QCOMPARE(note->palette().color(group, note->foregroundRole()), QColor(Qt::red));
+    // A screen reader announces the note as it appears and reads it with the field.
+    QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::Notification);
+    QCOMPARE(heard(edit, QAccessible::Description),
+             valid ? part<QLabel>(wizard, "label_5")->text() : note->text());
 
     // The same when the user types it (control characters cannot be typed,
     // long paths are pasted).
@@ -364,10 +374,14 @@ void tst_InstallerWizard::moduleTreeRule()
     part<QLineEdit>(wizard, "moduleTreeLineEdit")->setText(tree.replace(QLatin1Char('@'), temp.path()));
     QCOMPARE(part<QLineEdit>(wizard, "moduleTreeLineEdit")->isEnabled(), ticked);
     // Leaving and coming back shows the page as the choice is.
+    auto *note = part<QLabel>(wizard, "moduleTreeAdviceLabel");
     for (int visit = 0; visit < 2; ++visit, wizard.back(), wizard.next()) {
         QCOMPARE(button(wizard, QWizard::NextButton)->isEnabled(), valid);
-        QCOMPARE(part<QLabel>(wizard, "moduleTreeAdviceLabel")->isVisible(), !valid);
+        QCOMPARE(note->isVisible(), !valid);
     }
+    auto *field = part<QLineEdit>(wizard, "moduleTreeLineEdit");
+    QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::Notification);
+    QCOMPARE(heard(field, QAccessible::Description), valid ? field->placeholderText() : note->text());
 }
 
 void tst_InstallerWizard::defaultsByUser_data()
@@ -610,6 +624,7 @@ void tst_InstallerWizard::tabOrderTopToBottom_data()
     QTest::newRow("install type") << 2 << QStringList{"allUsersRadioButton", "justForMeRadioButton",
                                                       "moduleTreeCheckBox", "moduleTreeLineEdit"};
     QTest::newRow("destination") << 3 << QStringList{"destLineEdit", "pushButton"};
+    QTest::newRow("finished") << 102 << QStringList{"releaseNotesCheckBox"};
 }
 
 void tst_InstallerWizard::tabOrderTopToBottom()
@@ -619,12 +634,17 @@ void tst_InstallerWizard::tabOrderTopToBottom()
 
     InstallerWizard wizard;
     QVERIFY(wizard.loadLicence(temp.path()));
+    if (page == InstallerWizard::FinishPageId)
+        wizard.setStartId(page);
     wizard.show();
     QVERIFY(WizardDriver::goTo(wizard, page));
     QWizardPage *current = wizard.currentPage();
+    // A screen reader names the page a stop lies on by its title.
+    QCOMPARE(heard(current, QAccessible::Name), current->title());
+    QVERIFY(!heard(current, QAccessible::Description).isEmpty());
 
     // Walk the focus chain of the page as Tab would, and compare with the
-    // order on screen.
+    // order on screen; each stop is named and described.
     QStringList chain;
     int lastY = -1;
     QWidget *start = current->findChild<QWidget *>(order.first());
@@ -632,6 +652,8 @@ void tst_InstallerWizard::tabOrderTopToBottom()
     do {
         if (current->isAncestorOf(w) && w->isVisibleTo(current) && (w->focusPolicy() & Qt::TabFocus)) {
             chain << w->objectName();
+            QVERIFY2(!heard(w, QAccessible::Name).isEmpty() && !heard(w, QAccessible::Description).isEmpty(),
+                     qPrintable(w->objectName() + QStringLiteral(" is not named and described")));
             const int y = w->mapTo(current, QPoint(0, 0)).y();
             QVERIFY2(y >= lastY, qPrintable(w->objectName() + QStringLiteral(" is above its predecessor")));
             lastY = y;
