@@ -9,10 +9,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
+#include <QFontInfo>
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
 
+#include <cmath>
 #include <limits>
 
 InstallerWizard::InstallerWizard(QWidget *parent)
@@ -26,6 +29,7 @@ InstallerWizard::InstallerWizard(QWidget *parent)
 {
     presentNotesAsNotifications();
     ui->setupUi(this);
+    resize(sizeForFont());
     setSideWidget(new QWidget(this));
 
     connect(this, &QWizard::currentIdChanged, this, &InstallerWizard::pageChanged);
@@ -99,6 +103,17 @@ void InstallerWizard::substituteProductName()
     for (QLabel *label : {ui->label, ui->label_3, ui->label_4, ui->label_6, ui->label_11,
                           ui->finishTextLabel})
         label->setText(label->text().arg(name));
+}
+
+// The form's size suits the toolkit's usual font, 9 points at 96 dots per
+// inch (12 pixels). A larger font, from the desktop's settings or a higher
+// resolution, makes the window larger in steps of a quarter, but never
+// larger than the screen (with room for the title bar); long texts scroll.
+QSize InstallerWizard::sizeForFont() const
+{
+    const int usualPixels = 12;
+    const qreal grown = std::floor(QFontInfo(font()).pixelSize() * 4.0 / usualPixels) / 4;
+    return (size() * qMax<qreal>(1, grown)).boundedTo(screen()->availableGeometry().size() * 9 / 10);
 }
 
 // A page is announced by its title; the arrows on Back and Next are
