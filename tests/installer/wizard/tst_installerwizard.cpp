@@ -375,14 +375,14 @@ void tst_InstallerWizard::moduleTreeRule()
     part<QLineEdit>(wizard, "moduleTreeLineEdit")->setText(tree.replace(QLatin1Char('@'), temp.path()));
     QCOMPARE(part<QLineEdit>(wizard, "moduleTreeLineEdit")->isEnabled(), ticked);
     // Leaving and coming back shows the page as the choice is.
-    auto *note = part<QLabel>(wizard, "moduleTreeAdviceLabel");
     for (int visit = 0; visit < 2; ++visit, wizard.back(), wizard.next()) {
         QCOMPARE(button(wizard, QWizard::NextButton)->isEnabled(), valid);
-        QCOMPARE(note->isVisible(), !valid);
+        QCOMPARE(part<QLabel>(wizard, "moduleTreeAdviceLabel")->isVisible(), !valid);
     }
-    auto *field = part<QLineEdit>(wizard, "moduleTreeLineEdit");
+    auto *note = part<QLabel>(wizard, "moduleTreeAdviceLabel");
     QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::Notification);
-    QCOMPARE(heard(field, QAccessible::Description), valid ? field->placeholderText() : note->text());
+    QCOMPARE(heard(part<QLineEdit>(wizard, "moduleTreeLineEdit"), QAccessible::Description),
+             valid ? part<QLineEdit>(wizard, "moduleTreeLineEdit")->placeholderText() : note->text());
 }
 
 void tst_InstallerWizard::defaultsByUser_data()
@@ -692,9 +692,7 @@ void tst_InstallerWizard::textsFit()
 
     const QFont normal = QApplication::font();
     const auto restore = qScopeGuard([&] { QApplication::setFont(normal); });
-    QFont font = normal;
-    font.setPointSize(points);
-    QApplication::setFont(font);
+    QApplication::setFont(QFont(normal.family(), points));
     InstallerWizard wizard;
     QVERIFY(wizard.loadLicence(temp.path()));
     // Shows the page with the longest texts it can have: the note, a status
@@ -714,39 +712,28 @@ void tst_InstallerWizard::textsFit()
     // Lay the page out again, without letting the installation's reports in.
     for (int pass = 0; pass < 3; ++pass)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    // The size of the form at the usual font, larger with a larger one, but
-    // never larger than the screen.
-    const QRect screen = wizard.screen()->availableGeometry();
+    // The form's size at the usual font; larger at a larger one, within the screen.
     if (points == 9)
         QCOMPARE(wizard.size(), QSize(650, 450));
     else
-        QVERIFY2(wizard.width() > 650 && wizard.height() > 450 && screen.contains(wizard.frameGeometry()),
-                 qPrintable(QStringLiteral("%1 x %2").arg(wizard.width()).arg(wizard.height())));
+        QVERIFY(wizard.width() > 650 && wizard.height() > 450
+                && wizard.screen()->availableGeometry().contains(wizard.frameGeometry()));
     if (page == 0)
         QVERIFY(!wizard.page(0)->pixmap(QWizard::WatermarkPixmap).isNull()
                 || QPixmap(QStringLiteral(":/banner-zarvo.png")).isNull());
 
-    // What the page shows, and its title and the wizard's buttons above and
-    // below it.
     QWizardPage *current = wizard.currentPage();
-    QList<QWidget *> shown = current->findChildren<QWidget *>();
-    for (QLabel *label : wizard.findChildren<QLabel *>())
-        if (label->text() == current->title())
-            shown << label;
-    for (int which : {QWizard::BackButton, QWizard::NextButton, QWizard::CommitButton,
-                      QWizard::FinishButton, QWizard::CancelButton})
-        shown << button(wizard, which);
-    for (QWidget *w : shown) {
-        QWidget *within = current->isAncestorOf(w) ? static_cast<QWidget *>(current) : &wizard;
-        if (!w->isVisibleTo(within) || w->objectName() == QLatin1String("qt_scrollarea_viewport"))
+    const QRect area = current->rect();
+    for (QWidget *w : current->findChildren<QWidget *>()) {
+        if (!w->isVisibleTo(current) || w->objectName() == QLatin1String("qt_scrollarea_viewport"))
             continue;
         if (!qobject_cast<QLabel *>(w) && !qobject_cast<QAbstractButton *>(w) && !qobject_cast<QLineEdit *>(w))
             continue;
         // A label that scrolls must show in its view, and the view on its page.
         auto *scroller = qobject_cast<QScrollArea *>(w->parentWidget()->parentWidget());
         QWidget *view = scroller ? scroller : w;
-        const QRect geometry(view->mapTo(within, QPoint(0, 0)), view->size());
-        QVERIFY2(within->rect().contains(geometry),
+        const QRect geometry(view->mapTo(current, QPoint(0, 0)), view->size());
+        QVERIFY2(area.contains(geometry),
                  qPrintable(QStringLiteral("%1 lies outside its page").arg(w->objectName())));
         if (scroller && scroller->viewport()->height() < w->height())
             QVERIFY2(scroller->verticalScrollBar()->isVisible(),
