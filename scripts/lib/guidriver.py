@@ -452,7 +452,7 @@ class Installer:
         attributes (enabled=True, role="notification", ...); returns it."""
         def probe():
             self.running(f"\"{name}\" was {state}")
-            node = self.control(wid, name)
+            node = self.control(wid, name, state.get("role"))
             return node if node and all(getattr(node, k) == v for k, v in state.items()) else None
         return wait_for(f"\"{name}\" with {state}", probe, timeout)
 
