@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QFileInfo>
+#include <QTextDocumentFragment>
 #include <QVBoxLayout>
 
 void InstallerWizard::startInstallation()
@@ -49,6 +50,8 @@ void InstallerWizard::showStatus(const QString &text)
     // A status line may carry a long path: it wraps instead of widening the
     // window.
     ui->statusTextLabel->setText(breakableAnywhere(text));
+    // Read out as it was said, without the breaks.
+    ui->statusTextLabel->setAccessibleName(text);
 }
 
 void InstallerWizard::installer_finished()
@@ -79,8 +82,10 @@ void InstallerWizard::runAfterWork()
 
 void InstallerWizard::showFinishText()
 {
-    ui->finishTextLabel->setText(
-        ui->finishTextLabel->text().arg(breakableAnywhere(finishedDestination).toHtmlEscaped()));
+    const QString text = ui->finishTextLabel->text();
+    ui->finishTextLabel->setText(text.arg(breakableAnywhere(finishedDestination).toHtmlEscaped()));
+    ui->finishTextLabel->setAccessibleName(
+        QTextDocumentFragment::fromHtml(text.arg(finishedDestination.toHtmlEscaped())).toPlainText());
 }
 
 void InstallerWizard::installer_cancelled()
@@ -130,6 +135,8 @@ void InstallerWizard::showLogPlace()
     const QString sentence = log ? log->whereSentence() : QString();
     for (QLabel *label : qAsConst(logPlaceLabels)) {
         label->setText(breakableAnywhere(sentence));
+        // Read out as it is, without the break opportunities.
+        label->setAccessibleName(sentence);
         label->setVisible(!sentence.isEmpty());
     }
 }
