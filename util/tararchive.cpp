@@ -249,6 +249,11 @@ bool Tar::extractEntry(archive *reader, archive *writer, archive_entry *entry,
         ? name
         : shownDestination + QLatin1Char('/') + name;
     emit status(tr("Extracting \"%1\" to \"%2\"").arg(name, path));
+    // The writer names the paths it wrote, in the staging directory.
+    const auto writerText = [&] {
+        QString text = writerError(writer);
+        return destination.isEmpty() ? text : text.replace(destination, shownDestination);
+    };
 
     const QString refusal = check.refusal(entry);
     if (!refusal.isEmpty()) {
@@ -273,7 +278,8 @@ bool Tar::extractEntry(archive *reader, archive *writer, archive_entry *entry,
     }
 
     if (archive_write_header(writer, entry) != ARCHIVE_OK) {
-        emit error(tr("Error extracting \"%1\" to \"%2\": %3").arg(name, path, writerError(writer)));
+        emit error(tr("Error extracting \"%1\" to \"%2\": %3")
+                       .arg(name, path, writerText()));
         return false;
     }
     ContentHash hash;
@@ -285,11 +291,13 @@ bool Tar::extractEntry(archive *reader, archive *writer, archive_entry *entry,
                        .arg(name, archivePath, readerError(reader)));
         return false;
     case EntryData::WriteFailed:
-        emit error(tr("Error writing \"%1\": %2").arg(path, writerError(writer)));
+        emit error(tr("Error writing \"%1\": %2")
+                       .arg(path, writerText()));
         return false;
     }
     if (archive_write_finish_entry(writer) != ARCHIVE_OK) {
-        emit error(tr("Error closing \"%1\": %2").arg(path, writerError(writer)));
+        emit error(tr("Error closing \"%1\": %2")
+                       .arg(path, writerText()));
         return false;
     }
     // The writer has closed the file; opening it again costs a round trip on

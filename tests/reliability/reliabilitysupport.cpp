@@ -540,6 +540,11 @@ QString verify(Outcome outcome, const Reports &reports, const QMap<QByteArray, Q
         if (!isKnownError(error))
             return QStringLiteral("unknown error: ") + error;
     }
+    // The user sees the final paths only.
+    for (const QString &line : reports.log) {
+        if (line.contains(QLatin1String(".zarvo-transaction")))
+            return QStringLiteral("the staging directory shows: ") + line;
+    }
     if (reports.cancelled)
         return QStringLiteral("cancelled: ") + reports.summary();
     if (reports.finished > 1)
