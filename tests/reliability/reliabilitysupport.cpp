@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <archive.h>
@@ -22,6 +23,7 @@
 #include <sched.h>
 #include <fcntl.h>
 #include <memory>
+#include <csignal>
 #include <cstring>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -458,8 +460,21 @@ bool runInstallation(const QString &source, const QString &destination, UserProm
     return done;
 }
 
+namespace {
+
+// A helper in a process group of its own: a kill reaches whatever it forked
+// too, as at power loss, and nothing outlives the test holding its output.
+class GroupedHelper : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::setpgid(0, 0); }
+};
+
+} // namespace
+
 bool runInHelper(const QByteArray &source, const QByteArray &destination, bool unprivileged,
-                 const QStringList &environment, Reports *reports, QString *why)
+                 const QStringList &environment, Reports *reports, QString *why,
+                 int signalAfterMs, int signalNumber)
 {
     QString program = QStringLiteral(ZARVO_INSTALLRUNNER);
     QStringList arguments;
@@ -489,7 +504,7 @@ bool runInHelper(const QByteArray &source, const QByteArray &destination, bool u
     env.insert(QStringLiteral("ZARVO_RUNNER_SOURCE"), QString::fromLatin1(source.toHex()));
     env.insert(QStringLiteral("ZARVO_RUNNER_DESTINATION"),
                QString::fromLatin1(destination.toHex()));
-    QProcess process;
+    GroupedHelper process;
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
@@ -497,11 +512,20 @@ bool runInHelper(const QByteArray &source, const QByteArray &destination, bool u
         *why = program + QStringLiteral(": ") + process.errorString();
         return false;
     }
+    const pid_t group = pid_t(process.processId());
+    if (signalAfterMs >= 0) {
+        QThread::msleep(ulong(signalAfterMs));
+        ::kill(signalNumber == SIGKILL ? -group : group, signalNumber);
+    }
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished(10000);
         *why = QStringLiteral("the helper did not end within two minutes");
         return false;
+    }
+    if (signalAfterMs >= 0) {
+        ::kill(-group, SIGKILL);
+        return true;
     }
     const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0

@@ -123,9 +123,11 @@ bool runInstallation(const QString &source, const QString &destination, UserProm
 // unprivileged user nobody when `unprivileged` and this process is root, with
 // `environment` ("NAME=value") added to this process's environment. Source
 // and destination are raw bytes. False, with `why`, when the helper could not
-// run or did not end.
+// run or did not end. With `signalAfterMs`, the helper gets `signalNumber`
+// that long after it started and its reports are not read.
 bool runInHelper(const QByteArray &source, const QByteArray &destination, bool unprivileged,
-                 const QStringList &environment, Reports *reports, QString *why);
+                 const QStringList &environment, Reports *reports, QString *why,
+                 int signalAfterMs = -1, int signalNumber = 0);
 
 // How a run must end.
 enum class Outcome {
