@@ -17,6 +17,8 @@ CommandLine::CommandLine(const QStringList &arguments)
                 m_assumeYes = true;
             } else if (argument == QLatin1String("--all-users")) {
                 m_allUsers = true;
+            } else if (argument == QLatin1String("--no-space-check")) {
+                m_noSpaceCheck = true;
             } else if (takeValue(QStringLiteral("--group"), arguments, &i, &m_group)
                        || takeValue(QStringLiteral("--modulefiles"), arguments, &i,
                                     &m_moduleTree)) {
@@ -59,7 +61,7 @@ bool CommandLine::takeValue(const QString &name, const QStringList &arguments, i
 QString CommandLine::usage() const
 {
     return tr("Usage: %1 [--accept-licence] [--yes] [--all-users] [--group NAME]\n"
-              "       [--modulefiles DIR] [install-directory]\n"
+              "       [--modulefiles DIR] [--no-space-check] [install-directory]\n"
               "Installs %2 from a terminal or a script, without a display.\n"
               "\n"
               "  --accept-licence  accept the licence agreement without showing it\n"
@@ -72,6 +74,8 @@ QString CommandLine::usage() const
               "                    members may read and run it, others not\n"
               "  --modulefiles DIR place the modulefile in the module tree DIR too,\n"
               "                    below DIR/corvane-zarvo\n"
+              "  --no-space-check  do not check the free space before installing\n"
+              "                    (for file systems that misreport it)\n"
               "  --help            show this text\n"
               "  --                what follows is the install directory, even when\n"
               "                    it starts with a dash\n"

@@ -7,7 +7,7 @@
 
 // The text installer's command line:
 // [--accept-licence] [--yes] [--all-users] [--group NAME] [--modulefiles DIR]
-// [--help] [--] [install-directory]
+// [--no-space-check] [--help] [--] [install-directory]
 class CommandLine
 {
     Q_DECLARE_TR_FUNCTIONS(CommandLine)
@@ -25,6 +25,7 @@ public:
     bool acceptLicence() const { return m_acceptLicence; }
     bool assumeYes() const { return m_assumeYes; }
     bool allUsers() const { return m_allUsers; }
+    bool noSpaceCheck() const { return m_noSpaceCheck; }
     // The group to give the installation to; a null string when none was given.
     QString group() const { return m_group; }
     // The site's module tree that gets the modulefile too; null when none.
@@ -45,6 +46,7 @@ private:
     bool m_acceptLicence = false;
     bool m_assumeYes = false;
     bool m_allUsers = false;
+    bool m_noSpaceCheck = false;
     QString m_group;
     QString m_moduleTree;
     QString m_installDirectory;

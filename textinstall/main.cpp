@@ -110,7 +110,8 @@ int main(int argc, char *argv[])
     TextInstallation installation(console, prompt, &watcher);
     installation.setInstallMode(commandLine.allUsers() ? 0 : 1);
     if (!commandLine.group().isNull())
-        installation.setGroup(group);
+        installation.setGroup(group, commandLine.group());
     installation.setModuleTree(commandLine.moduleTree());
+    installation.setSpaceCheck(!commandLine.noSpaceCheck());
     return installation.run(sourceDir, destination);
 }

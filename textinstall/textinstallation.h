@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 class Console;
+class InstallationLog;
 class Installer;
 class ProgressPrinter;
 class SignalWatcher;
@@ -38,9 +39,15 @@ public:
 
     // 0 system-wide, anything else per-user (the default).
     void setInstallMode(int mode) { m_installMode = mode; }
-    // Passed on to the Installer (see there).
-    void setGroup(gid_t group) { m_group = group; m_hasGroup = true; }
+    // Passed on to the Installer (see there); the group's name is for the log.
+    void setGroup(gid_t group, const QString &name = QString())
+    {
+        m_group = group;
+        m_groupName = name;
+        m_hasGroup = true;
+    }
     void setModuleTree(const QString &directory) { m_moduleTree = directory; }
+    void setSpaceCheck(bool on) { m_spaceCheck = on; }
 
     // Runs the installation to its end and returns the exit status.
     int run(const QString &source, const QString &destination);
@@ -57,6 +64,8 @@ private slots:
 private:
     void reportFailure();
     void conclude(int status);
+    // The options of this run as textinstall takes them, for the log.
+    QStringList commandOptions() const;
 
     Console &m_console;
     TerminalPrompt &m_prompt;
@@ -64,8 +73,11 @@ private:
     int m_installMode = 1;
     bool m_hasGroup = false;
     gid_t m_group = 0;
+    QString m_groupName;
     QString m_moduleTree;
+    bool m_spaceCheck = true;
     Installer *m_installer = nullptr;
+    InstallationLog *m_log = nullptr;
     ProgressPrinter *m_printer = nullptr;
     QString m_destination;
     QEventLoop m_loop;

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 const char InstallationRecord::fileName[] = ".installation-record";
+const char InstallationRecord::logFileName[] = ".installation.log";
 
 namespace {
 
@@ -69,7 +70,52 @@ bool cannotRecord(const QByteArray &path, QString *error)
     return false;
 }
 
+// Describes the entry at `path` below `root` as it is now; false with errno
+// set when it cannot be read or is of no kind an installation writes. A
+// regular file's hash is taken from `hashes` when it is there.
+bool describeEntry(Beneath::Root &root, const QByteArray &path,
+                   const QHash<QByteArray, QByteArray> &hashes, InstallationRecord::Entry *entry)
+{
+    entry->path = path;
+    struct stat st = {};
+    QByteArray base;
+    const int parent = root.parentOf(path, &base);
+    if (parent < 0 || ::fstatat(parent, base.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    entry->mode = st.st_mode & 07777;
+    entry->hash.clear();
+    entry->target.clear();
+    entry->size = 0;
+    if (S_ISLNK(st.st_mode)) {
+        entry->type = InstallationRecord::Entry::Link;
+        char target[4096];
+        const ssize_t length = ::readlinkat(parent, base.constData(), target, sizeof target);
+        if (length <= 0)
+            return false;
+        entry->target = QByteArray(target, int(length));
+        entry->size = entry->target.size();
+    } else if (S_ISREG(st.st_mode)) {
+        entry->type = InstallationRecord::Entry::File;
+        entry->hash = hashes.value(path);
+        if (entry->hash.isEmpty()) {
+            const Beneath::Descriptor file(
+                ::openat(parent, base.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            entry->hash = file.isValid() ? ContentHash::ofDescriptor(file.get()) : QByteArray();
+        }
+        if (entry->hash.isEmpty())
+            return false;
+        entry->size = st.st_size;
+    } else if (S_ISDIR(st.st_mode)) {
+        entry->type = InstallationRecord::Entry::Directory;
+    } else {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
 bool describeBelow(Beneath::Root &root, const QByteArray &relative,
+                   const QHash<QByteArray, QByteArray> &hashes,
                    QVector<InstallationRecord::Entry> *entries, QString *error)
 {
     bool ok = false;
@@ -78,40 +124,14 @@ bool describeBelow(Beneath::Root &root, const QByteArray &relative,
         return cannotRecord(relative, error);
     for (const QByteArray &name : names) {
         const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
-        if (relative.isEmpty() && (name == ".installed" || name == InstallationRecord::fileName))
+        if (relative.isEmpty() && InstallationRecord::isOwnFile(name))
             continue;
         InstallationRecord::Entry entry;
-        entry.path = path;
-        struct stat st = {};
-        QByteArray base;
-        const int parent = root.parentOf(path, &base);
-        if (parent < 0 || ::fstatat(parent, base.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (!describeEntry(root, path, hashes, &entry))
             return cannotRecord(path, error);
-        entry.mode = st.st_mode & 07777;
-        if (S_ISLNK(st.st_mode)) {
-            entry.type = InstallationRecord::Entry::Link;
-            char target[4096];
-            const ssize_t length = ::readlinkat(parent, base.constData(), target, sizeof target);
-            if (length <= 0)
-                return cannotRecord(path, error);
-            entry.target = QByteArray(target, int(length));
-            entry.size = entry.target.size();
-        } else if (S_ISREG(st.st_mode)) {
-            const Beneath::Descriptor file(
-                ::openat(parent, base.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-            entry.hash = file.isValid() ? ContentHash::ofDescriptor(file.get()) : QByteArray();
-            if (entry.hash.isEmpty())
-                return cannotRecord(path, error);
-            entry.size = st.st_size;
-        } else if (S_ISDIR(st.st_mode)) {
-            entry.type = InstallationRecord::Entry::Directory;
-        } else {
-            errno = EINVAL;
-            return cannotRecord(path, error);
-        }
         entries->append(entry);
         if (entry.type == InstallationRecord::Entry::Directory
-            && !describeBelow(root, path, entries, error))
+            && !describeBelow(root, path, hashes, entries, error))
             return false;
     }
     return true;
@@ -137,7 +157,8 @@ InstallationRecord InstallationRecord::forThisRun(const QString &sourceKind,
     return record;
 }
 
-bool InstallationRecord::describeTree(const QString &directory, QString *error)
+bool InstallationRecord::describeTree(const QString &directory, QString *error,
+                                      const QHash<QByteArray, QByteArray> &hashes)
 {
     entries.clear();
     const Beneath::Descriptor top(
@@ -145,7 +166,38 @@ bool InstallationRecord::describeTree(const QString &directory, QString *error)
     Beneath::Root root(top.get());
     if (!top.isValid())
         return cannotRecord(QFile::encodeName(directory), error);
-    return describeBelow(root, QByteArray(), &entries, error);
+    return describeBelow(root, QByteArray(), hashes, &entries, error);
+}
+
+bool InstallationRecord::describeAgain(const QString &directory, const QSet<QByteArray> &paths,
+                                       QString *error)
+{
+    const Beneath::Descriptor top(
+        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Beneath::Root root(top.get());
+    if (!top.isValid())
+        return cannotRecord(QFile::encodeName(directory), error);
+    for (int i = entries.size() - 1; i >= 0; --i) {
+        Entry &entry = entries[i];
+        if (!paths.contains(entry.path))
+            continue;
+        struct stat st;
+        QByteArray base;
+        const int parent = root.parentOf(entry.path, &base);
+        if (parent >= 0 && ::fstatat(parent, base.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
+            && errno == ENOENT) {
+            entries.remove(i);
+            continue;
+        }
+        if (!describeEntry(root, entry.path, {}, &entry))
+            return cannotRecord(entry.path, error);
+    }
+    return true;
+}
+
+bool InstallationRecord::isOwnFile(const QByteArray &name)
+{
+    return name == ".installed" || name == fileName || name == logFileName;
 }
 
 QByteArray InstallationRecord::toText() const

@@ -97,8 +97,9 @@ void TestTextInstallPieces::commandLine_data()
     QTest::newRow("nothing") << QStringList() << int(CommandLine::Run) << none << QString();
     QTest::newRow("all options and a directory")
         << QStringList{QStringLiteral("--yes"), QStringLiteral("/opt/z"),
-                       QStringLiteral("--accept-licence"), QStringLiteral("--all-users")}
-        << int(CommandLine::Run) << QStringLiteral("/opt/z") << QStringLiteral("lya");
+                       QStringLiteral("--accept-licence"), QStringLiteral("--all-users"),
+                       QStringLiteral("--no-space-check")}
+        << int(CommandLine::Run) << QStringLiteral("/opt/z") << QStringLiteral("lyas");
     QTest::newRow("the later directory wins")
         << QStringList{QStringLiteral("/a"), QStringLiteral("/b")} << int(CommandLine::Run)
         << QStringLiteral("/b") << QString();
@@ -130,6 +131,7 @@ void TestTextInstallPieces::commandLine()
     QCOMPARE(line.acceptLicence(), flags.contains(QLatin1Char('l')));
     QCOMPARE(line.assumeYes(), flags.contains(QLatin1Char('y')));
     QCOMPARE(line.allUsers(), flags.contains(QLatin1Char('a')));
+    QCOMPARE(line.noSpaceCheck(), flags.contains(QLatin1Char('s')));
 }
 
 void TestTextInstallPieces::destinationRule_data()

@@ -65,7 +65,7 @@ void TestTextInstallSession::commandLine_data()
 
     const QByteArray usage = "Usage: " + QFile::encodeName(textInstallProgram())
         + " [--accept-licence] [--yes] [--all-users] [--group NAME]\n"
-          "       [--modulefiles DIR] [install-directory]";
+          "       [--modulefiles DIR] [--no-space-check] [install-directory]";
     QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << usage << QByteArray();
     QTest::newRow("help wins over a directory")
         << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--help")} << 0 << usage
