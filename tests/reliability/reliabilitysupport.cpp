@@ -20,12 +20,10 @@
 #include <archive_entry.h>
 
 #include <dirent.h>
-#include <sched.h>
 #include <fcntl.h>
 #include <memory>
 #include <csignal>
 #include <cstring>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -359,36 +357,6 @@ bool isKnownError(const QString &text)
             return true;
     }
     return false;
-}
-
-namespace {
-
-// Mounts of this process go into a namespace of its own where the system
-// allows, so that they vanish with the process even when it is killed.
-void privateMounts()
-{
-    static const bool done = ::unshare(CLONE_NEWNS) == 0
-            && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    Q_UNUSED(done);
-}
-
-} // namespace
-
-TmpfsMount::TmpfsMount(const QString &where, const char *size)
-    : path(QFile::encodeName(where))
-{
-    privateMounts();
-    const QByteArray options = QByteArray("size=") + size + ",mode=0755";
-    mounted = QDir().mkpath(where)
-            && ::mount("tmpfs", path.constData(), "tmpfs", 0, options.constData()) == 0;
-    if (!mounted)
-        reason = QString::fromLocal8Bit(std::strerror(errno));
-}
-
-TmpfsMount::~TmpfsMount()
-{
-    if (mounted)
-        ::umount2(path.constData(), MNT_DETACH);
 }
 
 QString Reports::summary() const

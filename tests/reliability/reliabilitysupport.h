@@ -2,6 +2,7 @@
 #define ZARVO_TESTS_RELIABILITYSUPPORT_H
 
 #include "installer/engine/userprompt.h"
+#include "tests/util/tmpfsmount.h"
 
 #include <QByteArray>
 #include <QList>
@@ -77,20 +78,7 @@ QMap<QByteArray, QByteArray> expectedListing(const Tree &tree, bool copyMode);
 // True when `text` is one of the engine's error messages.
 bool isKnownError(const QString &text);
 
-// A tmpfs mounted for the lifetime of the object (needs root), unmounted on
-// every way out. `reason` says why mounting failed.
-class TmpfsMount
-{
-public:
-    TmpfsMount(const QString &where, const char *size);
-    ~TmpfsMount();
-    TmpfsMount(const TmpfsMount &) = delete;
-    TmpfsMount &operator=(const TmpfsMount &) = delete;
-
-    QByteArray path;
-    bool mounted = false;
-    QString reason;
-};
+using ::TmpfsMount;
 
 // Records everything one Installer reports.
 struct Reports

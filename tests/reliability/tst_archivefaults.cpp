@@ -52,8 +52,8 @@ void tst_ArchiveFaults::initTestCase()
     QVERIFY(scratch.isValid());
     // Four hundred installations: in memory where the system allows it.
     memory.reset(new TmpfsMount(scratch.filePath(QStringLiteral("memory")), "128m"));
-    if (!memory->mounted)
-        qInfo("running on disk: cannot mount a tmpfs (%s)", qPrintable(memory->reason));
+    if (!memory->isMounted())
+        qInfo("running on disk: cannot mount a tmpfs (%s)", qPrintable(memory->refusal()));
     work.setPath(scratch.filePath(QStringLiteral("memory")));
     const Tree tree = generateTree(20251207, 60, 24 * 1024);
     const QByteArray path = QFile::encodeName(work.filePath(QStringLiteral("pristine.tgz")));

@@ -68,8 +68,8 @@ void tst_CancelStress::initTestCase()
     // Hundreds of runs in memory where the system allows, so that the disk
     // does not set the pace.
     memory.reset(new TmpfsMount(scratch.filePath(QStringLiteral("memory")), "128m"));
-    if (!memory->mounted)
-        qInfo("running on disk: cannot mount a tmpfs (%s)", qPrintable(memory->reason));
+    if (!memory->isMounted())
+        qInfo("running on disk: cannot mount a tmpfs (%s)", qPrintable(memory->refusal()));
     work.setPath(scratch.filePath(QStringLiteral("memory")));
     // Many small files: a stop lands between two of them.
     const Tree tree = generateTree(4242, 160, 6 * 1024);

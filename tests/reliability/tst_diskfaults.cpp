@@ -81,13 +81,13 @@ void tst_DiskFaults::fullDisk()
     QFETCH(bool, spaceCheck);
     TmpfsMount disk(work.filePath(QStringLiteral("small-%1-%2").arg(archive).arg(spaceCheck)),
                     "512k");
-    if (!disk.mounted)
+    if (!disk.isMounted())
         QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here (%1); CI runs as root")
-                                 .arg(disk.reason)));
-    const QByteArray destination = disk.path + "/zarvo";
+                                 .arg(disk.refusal())));
+    const QByteArray destination = disk.path() + "/zarvo";
     ScriptedPrompt prompt;
     Reports reports;
-    const QMap<QByteArray, QByteArray> before = snapshotTree(disk.path, true);
+    const QMap<QByteArray, QByteArray> before = snapshotTree(disk.path(), true);
     QVERIFY(runInstallation(source(archive), QFile::decodeName(destination), &prompt, &reports,
                             60000, [spaceCheck](Installer &installer) {
                                 installer.setSpaceCheck(spaceCheck);
@@ -104,7 +104,7 @@ void tst_DiskFaults::fullDisk()
                  qPrintable(QStringLiteral("work went on after the error: ") + reports.log.at(i)));
     // Nothing is left of it, whether it was refused before it began or the
     // disk filled up on the way.
-    QCOMPARE(snapshotTree(disk.path, true), before);
+    QCOMPARE(snapshotTree(disk.path(), true), before);
     if (spaceCheck) {
         const QRegularExpression figures(QStringLiteral(
             "^Not enough free space in \"%1\": the installation needs [0-9.]+ [KM]iB, "

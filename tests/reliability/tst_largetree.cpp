@@ -40,8 +40,8 @@ void tst_LargeTree::initTestCase()
     // 50,000 inodes are created and removed much faster in memory, where the
     // system allows it; a page each, so a tree takes some 200 MB there.
     memory.reset(new TmpfsMount(scratch.filePath(QStringLiteral("memory")), "640m"));
-    if (!memory->mounted)
-        qInfo("running on disk: cannot mount a tmpfs (%s)", qPrintable(memory->reason));
+    if (!memory->isMounted())
+        qInfo("running on disk: cannot mount a tmpfs (%s)", qPrintable(memory->refusal()));
     work.setPath(scratch.filePath(QStringLiteral("memory")));
     tree << Entry{Entry::Directory, "bin", QByteArray(), 0755};
     tree << Entry{Entry::File, "bin/pesk", "#!/bin/sh\n", 0755};

@@ -3,8 +3,11 @@
 
 #include <QString>
 
-// A small tmpfs mounted on an existing directory for the lifetime of the
-// object, to try what a full disk does. Needs the right to mount (root).
+// A small tmpfs mounted for the lifetime of the object, to try what a full
+// disk does or to keep a test's files in memory; the directory is made if
+// missing. Needs the right to mount (root). The mount is private to this
+// process where it may have a mount namespace of its own, so a test killed
+// before its end leaves no mount behind.
 class TmpfsMount
 {
 public:
@@ -14,6 +17,7 @@ public:
     TmpfsMount &operator=(const TmpfsMount &) = delete;
 
     bool isMounted() const { return m_mounted; }
+    QByteArray path() const { return m_directory; }
     // Why mounting was refused, for the skip message.
     QString refusal() const { return m_refusal; }
 

@@ -40,8 +40,8 @@ void tst_SpaceCheck::refused()
     QFETCH(QString, shortage);
     QTemporaryDir scratch;
     const Reliability::TmpfsMount disk(scratch.filePath(QStringLiteral("disk")), "1m,nr_inodes=1000");
-    if (!disk.mounted)
-        QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs: ") + disk.reason));
+    if (!disk.isMounted())
+        QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs: ") + disk.refusal()));
     const QString destination = scratch.filePath(QStringLiteral("disk/opt/zarvo"));
 
     SpaceCheck check(destination);
@@ -50,7 +50,7 @@ void tst_SpaceCheck::refused()
     for (int i = 0; i < files; ++i)
         check.addFile(fileSize);
     struct statvfs st;
-    QCOMPARE(::statvfs(disk.path.constData(), &st), 0);
+    QCOMPARE(::statvfs(disk.path().constData(), &st), 0);
     const QLocale locale;
     const QString needs = shortage == QLatin1String("inodes")
         ? locale.toString(check.neededEntries())
