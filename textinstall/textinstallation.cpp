@@ -9,6 +9,7 @@
 #include "textinstall/signalwatcher.h"
 #include "textinstall/terminalprompt.h"
 
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -108,8 +109,14 @@ void TextInstallation::installerFinished()
         return;
     }
     const DesktopSteps steps = runPostInstallSequence(
-        *m_installer, m_destination, [this](const QString &step) { m_printer->showStep(step); });
+        *m_installer, m_destination, [this](const QString &step) { m_printer->showStep(step); },
+        m_choices);
     m_printer->finish();
+    const QString script = m_destination + QLatin1String("/post-install.sh");
+    if (!m_choices.postInstallScript && QFileInfo::exists(script)) {
+        m_console.print(tr("The post-install script \"%1\" was not run (--no-post-install).")
+                            .arg(Console::printable(script)));
+    }
     // The desktop integration has told of its own problems; the script's
     // outcome is shown nowhere else.
     bool incomplete = problemShown(steps);

@@ -1,6 +1,8 @@
 #ifndef ZARVO_TEXTINSTALL_TEXTINSTALLATION_H
 #define ZARVO_TEXTINSTALL_TEXTINSTALLATION_H
 
+#include "installer/desktop/postinstallsequence.h"
+
 #include <QEventLoop>
 #include <QObject>
 #include <QString>
@@ -41,6 +43,8 @@ public:
     // Passed on to the Installer (see there).
     void setGroup(gid_t group) { m_group = group; m_hasGroup = true; }
     void setModuleTree(const QString &directory) { m_moduleTree = directory; }
+    // What the after-work leaves out.
+    void setPostInstallChoices(const PostInstallChoices &choices) { m_choices = choices; }
 
     // Runs the installation to its end and returns the exit status.
     int run(const QString &source, const QString &destination);
@@ -65,6 +69,7 @@ private:
     bool m_hasGroup = false;
     gid_t m_group = 0;
     QString m_moduleTree;
+    PostInstallChoices m_choices;
     Installer *m_installer = nullptr;
     ProgressPrinter *m_printer = nullptr;
     QString m_destination;
