@@ -68,6 +68,8 @@ private slots:
     void permissions_data();
     void permissions();
     void linksNoGraphicsLibraries();
+    void inspection_data();
+    void inspection();
 
 private:
     QString source(const QString &kind) const;
@@ -401,6 +403,11 @@ void TestTextInstallInstall::afterWork_data()
         << false << false << "post-install.sh" << 3 << noSession;
     QTest::newRow("a file of the installation failed: no after-work")
         << true << false << "copy" << 1 << QStringList();
+    // The options name what is left out; the rest is done.
+    QTest::newRow("--no-desktop in a KDE session")
+        << true << false << "--no-desktop" << 0 << QStringList{QStringLiteral("post-install in ")};
+    QTest::newRow("--no-post-install in a KDE session")
+        << true << false << "--no-post-install" << 0 << QStringList(session("user").mid(0, 4));
 }
 
 void TestTextInstallInstall::afterWork()
@@ -428,6 +435,8 @@ void TestTextInstallInstall::afterWork()
     if (damage == QLatin1String("copy")) {
         QVERIFY(Fixture::writeFile(destination + QStringLiteral("/doc/RELEASE-NOTES/kept.txt"), "x"));
         options << QStringLiteral("--yes");
+    } else if (damage.startsWith(QLatin1String("--"))) {
+        options << damage;
     } else if (!damage.isEmpty()) {
         // It logs its run as the others do, then fails.
         const QString path = tree + QLatin1Char('/') + damage;
@@ -453,9 +462,14 @@ void TestTextInstallInstall::afterWork()
     const bool afterWork = damage != QLatin1String("copy");
     QCOMPARE(run.errorOutput().contains(warning), afterWork);
     QVERIFY2(!run.output().contains("libmissing"), "the warning went to standard output");
-    for (const char *step : {"Creating file association",
-                             "Cleaning up files from previous installation(s)", "Finished"})
-        QVERIFY2(run.output().contains(step) == afterWork, step);
+    const bool desktop = afterWork && damage != QLatin1String("--no-desktop");
+    const bool script = afterWork && damage != QLatin1String("--no-post-install");
+    QCOMPARE(run.output().contains("Creating file association"), desktop);
+    QCOMPARE(run.output().contains("Cleaning up files from previous installation(s)"), script);
+    QCOMPARE(run.output().contains("Finished"), afterWork);
+    QCOMPARE(run.output().contains("\"" + QFile::encodeName(destination)
+                                   + "/post-install.sh\" was not run (--no-post-install)."),
+             afterWork && !script);
     const QByteArray problem = damage.startsWith(QLatin1String("libexec"))
         ? "Installation Error: xdg-desktop-menu exited with status 5.\n"
         : "The post-install script \"" + QFile::encodeName(destination)
@@ -467,7 +481,7 @@ void TestTextInstallInstall::afterWork()
                  run.errorOutput().constData());
     }
     // Nothing is added to a desktop menu outside a desktop session.
-    QCOMPARE(run.output().contains("Adding icons to desktop menu"), desktopSession && afterWork);
+    QCOMPARE(run.output().contains("Adding icons to desktop menu"), desktopSession && desktop);
 
     const QString logged = QString::fromUtf8(Fixture::readFile(log));
     int at = 0;
@@ -477,9 +491,11 @@ void TestTextInstallInstall::afterWork()
         QVERIFY2(found >= 0, qPrintable(QStringLiteral("%1 not in order in:\n%2").arg(line, logged)));
         at = found + line.size();
     }
-    QCOMPARE(logged.contains(QLatin1String("xdg-desktop-menu")), desktopSession && afterWork);
-    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")), !afterWork);
-    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/post-install.sh")), !afterWork);
+    QCOMPARE(logged.contains(QLatin1String("xdg-")), desktop);
+    QCOMPARE(logged.contains(QLatin1String("post-install in")), script);
+    // What is not used stays in the installation.
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")), !desktop);
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/post-install.sh")), !script);
 }
 
 void TestTextInstallInstall::permissions_data()
@@ -564,6 +580,96 @@ void TestTextInstallInstall::linksNoGraphicsLibraries()
         "xkbcommon[-\\w]*|wayland[-\\w]*|fontconfig|freetype|png16|harfbuzz)\\.so"));
     const QRegularExpressionMatch match = graphics.match(libraries);
     QVERIFY2(!match.hasMatch(), qPrintable(QStringLiteral("links %1").arg(match.captured(0))));
+}
+
+void TestTextInstallInstall::inspection_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("--list of the archive, as tar -t prints it")
+        << "archive" << QString() << "--list" << 0 << QByteArray();
+    QTest::newRow("--list of the tree, as a copy takes it")
+        << "tree" << QString() << "--list" << 0 << QByteArray();
+    QTest::newRow("--info of the archive")
+        << "archive" << QString() << "--info" << 0 << QByteArray("Installation files: archive ");
+    QTest::newRow("--info of the tree")
+        << "tree" << QString() << "--info" << 0 << QByteArray("Installation files: unpacked tree ");
+    QTest::newRow("--check of an undamaged archive")
+        << "archive" << QString() << "--check" << 0 << QByteArray("are complete and undamaged");
+    QTest::newRow("--check of an archive with a byte changed")
+        << "archive" << "byte" << "--check" << 1 << QByteArray("Damaged compressed data");
+    QTest::newRow("--check of an archive cut short")
+        << "archive" << "cut" << "--check" << 1 << QByteArray("Truncated compressed data.");
+    QTest::newRow("--check of a tree without its licence")
+        << "tree" << "licence" << "--check" << 1
+        << QByteArray("Corvane Zarvo installation files not found in");
+}
+
+void TestTextInstallInstall::inspection()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, damage);
+    QFETCH(QString, option);
+    QFETCH(int, status);
+    QFETCH(QByteArray, expected);
+
+    QTemporaryDir work;
+    const QString sourceDir = work.filePath(QStringLiteral("source"));
+    QString why;
+    QVERIFY2(kind == QLatin1String("tree") ? Fixture::writeTree(sourceDir, Fixture::Plain, &why)
+                                           : Fixture::writeArchiveSource(m_tree, sourceDir, &why),
+             qPrintable(why));
+    const QString archive = sourceDir + QStringLiteral("/zarvo.tgz");
+    QByteArray packed = Fixture::readFile(archive);
+    if (damage == QLatin1String("byte"))
+        packed[packed.size() / 2] = char(packed.at(packed.size() / 2) ^ 0x55);
+    if (damage == QLatin1String("licence"))
+        QVERIFY(Fixture::removeLicenceFile(sourceDir, QStringLiteral("license_agreement.txt")));
+    QVERIFY(damage.isEmpty() || damage == QLatin1String("licence")
+            || Fixture::writeFile(archive, damage == QLatin1String("cut") ? packed.left(packed.size() - 100) : packed));
+
+    ProgramRun run(ProgramRun::Pipes, sourceDir, {option}, Fixture::environment());
+    QVERIFY(run.start());
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+    QVERIFY2(run.exitStatus() == status, run.errorOutput().constData());
+    QVERIFY2((run.output() + run.errorOutput()).contains(expected), run.output() + run.errorOutput());
+
+    // Every entry that tar -t lists, in its order for the archive.
+    QProcess tar;
+    QProcessEnvironment utf8 = QProcessEnvironment::systemEnvironment();
+    utf8.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    tar.setProcessEnvironment(utf8);
+    Fixture::writeArchiveSource(m_tree, work.filePath(QStringLiteral("packed")), &why);
+    tar.start(QStringLiteral("tar"), {QStringLiteral("-tzf"), work.filePath(QStringLiteral("packed/zarvo.tgz"))});
+    QVERIFY(tar.waitForFinished(runTimeoutMs) && tar.exitCode() == 0);
+    QByteArrayList entries = tar.readAllStandardOutput().split('\n');
+    entries.removeAll(QByteArray());
+    entries.removeAll("./");
+    if (option == QLatin1String("--info")) {
+        qint64 bytes = 0;
+        for (QDirIterator it(m_tree, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            bytes += QFileInfo(it.next()).size();
+        const QByteArray count = QByteArray::number(entries.size() + (kind == QLatin1String("archive")));
+        QVERIFY2(run.output().contains("\nEntries: " + count + " (")
+                     && run.output().contains(" (" + QByteArray::number(bytes) + " bytes)\n"),
+                 run.output().constData());
+    } else if (option == QLatin1String("--list")) {
+        QByteArrayList listed = run.output().split('\n');
+        listed.removeAll(QByteArray());
+        if (kind == QLatin1String("archive")) {
+            QCOMPARE(listed, QByteArrayList{"./"} + entries);
+        } else {
+            for (QByteArray &entry : entries)
+                entry = entry.mid(2);
+            std::sort(entries.begin(), entries.end());
+            std::sort(listed.begin(), listed.end());
+            QCOMPARE(listed, entries);
+        }
+    }
 }
 
 ZARVO_TEST_MAIN_CORE(TestTextInstallInstall)
