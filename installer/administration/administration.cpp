@@ -316,7 +316,7 @@ int uninstall(Io &io, const std::string &directory, const UninstallOptions &opti
     }
     if (remaining.size() != record.registrations.size()) {
         record.registrations = remaining;
-        if (!tree.replaceFile(Record::fileName, record.text()))
+        if (!tree.replaceFile(Record::fileName, newRecordName, record.text()))
             cannotRemove(Record::fileName);
     }
 
@@ -345,7 +345,7 @@ int uninstall(Io &io, const std::string &directory, const UninstallOptions &opti
     }
 
     // The program that may be running this, then what tells of the installation.
-    for (const char *name : {removerName, logName, Record::fileName}) {
+    for (const char *name : {removerName, logName, newRecordName, Record::fileName}) {
         if ((name != removerName || plan.hasRemover) && !tree.remove(name, false))
             cannotRemove(name);
     }

@@ -224,9 +224,9 @@ bool InstalledTree::removeAll(const std::string &path)
     return remove(path, S_ISDIR(st.st_mode));
 }
 
-bool InstalledTree::replaceFile(const std::string &name, const std::string &contents)
+bool InstalledTree::replaceFile(const std::string &name, const std::string &temporary,
+                                const std::string &contents)
 {
-    const std::string temporary = name + ".new";
     ::unlinkat(m_top.get(), temporary.c_str(), 0);
     const Descriptor file(::openat(m_top.get(), temporary.c_str(),
                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));

@@ -53,8 +53,10 @@ public:
     bool remove(const std::string &path, bool directory);
     // Removes `path` with everything below it.
     bool removeAll(const std::string &path);
-    // Replaces the file `name` at the top with `contents` in one step.
-    bool replaceFile(const std::string &name, const std::string &contents);
+    // Replaces the file `name` at the top with `contents` in one step,
+    // written first as `temporary`.
+    bool replaceFile(const std::string &name, const std::string &temporary,
+                     const std::string &contents);
 
 private:
     // The directory holding `path`, and its last name; -1 when it cannot be

@@ -9,10 +9,12 @@ namespace Administration {
 
 const char markerName[] = ".installed";
 const char logName[] = ".installation.log";
+const char newRecordName[] = ".installation-record.new";
 
 bool isOwnFile(const std::string &path)
 {
-    return path == markerName || path == Record::fileName || path == logName;
+    return path == markerName || path == Record::fileName || path == newRecordName
+        || path == logName;
 }
 
 std::string Finding::flags() const

@@ -43,6 +43,8 @@ std::vector<std::string> addedEntries(InstalledTree &tree, const Record &record)
 bool isOwnFile(const std::string &path);
 extern const char markerName[];
 extern const char logName[];
+// A record being rewritten.
+extern const char newRecordName[];
 
 } // namespace Administration
 

@@ -40,17 +40,6 @@ QByteArray seededBytes(quint32 seed, int size)
     return bytes;
 }
 
-QStringList listing(const QString &root)
-{
-    QStringList names;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names << QDir(root).relativeFilePath(it.next());
-    names.sort();
-    return names;
-}
-
 QByteArray digest(const QString &path)
 {
     QFile file(path);
@@ -62,6 +51,17 @@ QByteArray digest(const QString &path)
 }
 
 } // namespace
+
+QStringList listing(const QString &root)
+{
+    QStringList names;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << QDir(root).relativeFilePath(it.next());
+    names.sort();
+    return names;
+}
 
 bool writeFile(const QString &path, const QByteArray &contents, bool executable)
 {

@@ -4,6 +4,7 @@
 #include "fixture.h"
 #include "programrun.h"
 
+#include "installer/transaction/installationrecord.h"
 #include "tests/support/testenvironment.h"
 
 #include <QDir>
@@ -70,9 +71,14 @@ private slots:
     void linksNoGraphicsLibraries();
     void inspection_data();
     void inspection();
+    void administration_data();
+    void administration();
+    void removalKilled();
 
 private:
     QString source(const QString &kind) const;
+    // Installs the tree with the program "uninstall" in it, and its record.
+    bool installWithRecord(const QString &source, const QString &destination, QString *why);
 
     QTemporaryDir m_root;
     QString m_tree;
@@ -670,6 +676,171 @@ void TestTextInstallInstall::inspection()
             QCOMPARE(listed, entries);
         }
     }
+}
+
+bool TestTextInstallInstall::installWithRecord(const QString &source, const QString &destination,
+                                               QString *why)
+{
+    ProgramRun run(ProgramRun::Pipes, source, installArguments(destination), Fixture::environment());
+    if (!run.start() || !run.finish(runTimeoutMs) || run.exitStatus() != 0) {
+        *why = QString::fromLocal8Bit(run.errorOutput());
+        return false;
+    }
+    const QString remover = destination + QStringLiteral("/uninstall");
+    InstallationRecord record = InstallationRecord::forThisRun(
+        QStringLiteral("tree"), source, {QStringLiteral("destination=") + destination});
+    return QFile::copy(QFileInfo(textInstallProgram()).path() + QStringLiteral("/uninstall"), remover)
+        && record.describeTree(destination, why)
+        && record.save(destination + QLatin1Char('/') + QLatin1String(InstallationRecord::fileName), why);
+}
+
+void TestTextInstallInstall::administration_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArray>("differences");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("remaining");
+
+    const QStringList yes{QStringLiteral("--yes")};
+    const QStringList all{QStringLiteral("*")};
+    QTest::newRow("clean installation") << QString() << yes << QByteArray() << QByteArray() << 0
+                                        << QStringList();
+    const QByteArray changes = "..5.     %1/bin/lumo\n"
+                               ".M..     %1/bin/pesk\n"
+                               "missing  %1/libexec/gdb\n"
+                               "S.5.     %1/share/empty.txt\n"
+                               "added    %1/share/site/\n"
+                               "added    %1/share/site.conf\n";
+    const QStringList kept{QStringLiteral("bin"), QStringLiteral("bin/lumo"), QStringLiteral("share"),
+                           QStringLiteral("share/empty.txt"), QStringLiteral("share/site"),
+                           QStringLiteral("share/site.conf"), QStringLiteral("share/site/x")};
+    QTest::newRow("changed, removed, re-moded and added files: the site's are kept")
+        << "changes" << yes << QByteArray() << changes << 0 << kept;
+    QTest::newRow("the same, purged") << "changes" << QStringList{QStringLiteral("--yes"), QStringLiteral("--purge")}
+                                      << QByteArray() << changes << 0 << QStringList();
+    QTest::newRow("the installation's own remover")
+        << "changes" << QStringList{QStringLiteral("remover"), QStringLiteral("--yes")} << QByteArray()
+        << changes << 0 << kept;
+    QTest::newRow("a link to outside where a directory was, purged")
+        << "link" << QStringList{QStringLiteral("--yes"), QStringLiteral("--purge")} << QByteArray()
+        << QByteArray("type     %1/share/data/deep\n"
+                      "missing  %1/share/data/deep/er\n"
+                      "missing  %1/share/data/deep/er/block.dat\n"
+                      "missing  %1/share/data/deep/er/leaf.dat\n")
+        << 0 << QStringList();
+    QTest::newRow("asked on a terminal, answered y") << QString() << QStringList() << QByteArray("y\r")
+                                                     << QByteArray() << 0 << QStringList();
+    QTest::newRow("asked on a terminal, answered no") << QString() << QStringList() << QByteArray("no\r")
+                                                      << QByteArray() << 1 << all;
+    QTest::newRow("no terminal to ask on, no --yes") << QString() << QStringList() << QByteArray()
+                                                     << QByteArray() << 1 << all;
+    QTest::newRow("no record: refused") << "no record" << yes << QByteArray() << QByteArray() << 1 << all;
+    QTest::newRow("a record cut short: refused") << "cut record" << yes << QByteArray() << QByteArray()
+                                                 << 1 << all;
+    QTest::newRow("a moved installation: refused") << "moved" << yes << QByteArray() << QByteArray()
+                                                   << 1 << all;
+}
+
+void TestTextInstallInstall::administration()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, differences);
+    QFETCH(int, status);
+    QFETCH(QStringList, remaining);
+
+    QTemporaryDir work;
+    QString destination = work.filePath(QStringLiteral("zarvo"));
+    QString why;
+    QVERIFY2(installWithRecord(m_tree, destination, &why), qPrintable(why));
+    const QString outside = work.filePath(QStringLiteral("outside"));
+    QVERIFY(Fixture::writeFile(outside + QStringLiteral("/er/leaf.dat"), "not the installation's"));
+    const QString record = destination + QStringLiteral("/.installation-record");
+    if (change == QLatin1String("changes")) {
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/bin/lumo"), "#!/bin/sh\necho LUMO\n"));
+        QVERIFY(QFile::setPermissions(destination + QStringLiteral("/bin/pesk"), QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(QFile::remove(destination + QStringLiteral("/libexec/gdb")));
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/share/empty.txt"), "grown\n"));
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/share/site.conf"), "site\n"));
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/share/site/x"), "site\n"));
+    } else if (change == QLatin1String("link")) {
+        QVERIFY(QDir(destination + QStringLiteral("/share/data/deep")).removeRecursively());
+        QVERIFY(QFile::link(outside, destination + QStringLiteral("/share/data/deep")));
+    } else if (change == QLatin1String("no record")) {
+        QVERIFY(QFile::remove(record));
+    } else if (change == QLatin1String("cut record")) {
+        QVERIFY(Fixture::writeFile(record, Fixture::readFile(record).chopped(10)));
+    } else if (change == QLatin1String("moved")) {
+        QVERIFY(QDir().rename(destination, destination + QStringLiteral("-moved")));
+        destination += QStringLiteral("-moved");
+    }
+    const QStringList before = QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+    ProgramRun verify(ProgramRun::Pipes, work.path(),
+                      {QStringLiteral("--verify"), destination, QStringLiteral("--added")},
+                      Fixture::environment());
+    QVERIFY(verify.start() && verify.finish(runTimeoutMs));
+    QCOMPARE(QString::fromUtf8(verify.output()).split(QLatin1Char('\n')),
+             QString::fromUtf8(differences).replace(QLatin1String("%1"), destination).split(QLatin1Char('\n')));
+    QCOMPARE(verify.exitStatus(), differences.isEmpty() && !change.endsWith(QLatin1String("record")) ? 0 : 1);
+
+    const bool ownRemover = options.removeAll(QStringLiteral("remover")) > 0;
+    ProgramRun removal(answer.isEmpty() ? ProgramRun::Pipes : ProgramRun::Terminal, work.path(),
+                       (ownRemover ? QStringList() : QStringList{QStringLiteral("--uninstall"), destination}) + options,
+                       Fixture::environment());
+    if (ownRemover)
+        removal.setProgram(destination + QStringLiteral("/uninstall"));
+    QVERIFY(removal.start());
+    if (!answer.isEmpty()) {
+        QVERIFY2(removal.waitForOutput("Remove it? [y/N] ", runTimeoutMs), removal.output().constData());
+        removal.send(answer);
+    }
+    QVERIFY2(removal.finish(runTimeoutMs), "the removal did not end");
+    QVERIFY2(removal.exitStatus() == status, removal.output() + removal.errorOutput());
+    const QString left = Fixture::listing(destination).join(QLatin1Char(' '));
+    if (remaining == QStringList{QStringLiteral("*")})
+        QCOMPARE(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    else
+        QCOMPARE(left, remaining.join(QLatin1Char(' ')));
+    QVERIFY(remaining.isEmpty() ? !QFileInfo::exists(destination) : true);
+    // Every file kept is named.
+    for (const QString &path : remaining) {
+        if (path != QLatin1String("*") && QFileInfo(destination + QLatin1Char('/') + path).isFile() && !path.startsWith(QLatin1String("share/site/")))
+            QVERIFY2(removal.output().contains(QFile::encodeName(destination + QLatin1Char('/') + path)), removal.output().constData());
+    }
+    QCOMPARE(Fixture::readFile(outside + QStringLiteral("/er/leaf.dat")), QByteArray("not the installation's"));
+}
+
+void TestTextInstallInstall::removalKilled()
+{
+    QTemporaryDir work;
+    const QString destination = work.filePath(QStringLiteral("zarvo"));
+    QString why;
+    QVERIFY2(installWithRecord(m_tree, destination, &why), qPrintable(why));
+    const QString marker = destination + QStringLiteral("/.installed");
+    const QString record = destination + QStringLiteral("/.installation-record");
+    // Killed at ever later moments until a run ends by itself.
+    int partial = 0;
+    for (int delayMs = 0;; delayMs += 3) {
+        ProgramRun removal(ProgramRun::Pipes, work.path(), {QStringLiteral("--uninstall"), destination, QStringLiteral("--yes")},
+                           Fixture::environment());
+        QVERIFY(removal.start());
+        QThread::msleep(ulong(delayMs));
+        removal.signal(SIGKILL);
+        QVERIFY(removal.finish(runTimeoutMs));
+        // Killed in the instant between the record and the directory, it
+        // leaves the directory empty.
+        if (removal.exitStatus() == 0 || Fixture::listing(destination).isEmpty())
+            break;
+        QVERIFY2(QFileInfo::exists(record), "killed, and the record is gone with files left");
+        partial += !QFileInfo::exists(marker);
+        QVERIFY(delayMs < 10000);
+    }
+    QVERIFY(Fixture::listing(destination).isEmpty());
+    QVERIFY2(partial > 0, "no run was killed while removing: the installation is too small");
 }
 
 ZARVO_TEST_MAIN_CORE(TestTextInstallInstall)
