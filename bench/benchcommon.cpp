@@ -42,6 +42,8 @@ int countEntry(const char *path, const struct stat *st, int type, FTW *ftw)
     if (type == FTW_F) {
         ++currentSummary->files;
         currentSummary->bytes += st->st_size;
+    } else if (type == FTW_D && ftw->level > 0) {
+        ++currentSummary->directories;
     }
     return FTW_CONTINUE;
 }

@@ -24,6 +24,7 @@ RunResult run(const std::vector<std::string> &command, bool captureOutput = fals
 struct TreeSummary
 {
     long files = 0;       // non-directories, links followed, hidden names left out
+    long directories = 0; // below the top
     long long bytes = 0;
 };
 TreeSummary summarize(const std::string &root);

@@ -3,7 +3,7 @@
 // ratios to the peer of the same round and peak memory.
 //
 //   zarvo_bench [--rounds N] [--only archive|copy] [--engines-only] [--no-stall]
-//               SUITE ARCHIVE_SOURCE WORK
+//               [--counters FILE] SUITE ARCHIVE_SOURCE WORK
 //
 // SUITE is the unpacked tree (with bin/pesk), ARCHIVE_SOURCE a directory that
 // holds zarvo.tgz made of it, WORK an empty directory for the destinations.
@@ -11,6 +11,9 @@
 // re-created right after deleting a tree is slower on some file systems).
 // On a tmpfs the destinations of a round are removed after it. Before each
 // run, sync() writes the previous runs' data out, so that none pays for it.
+// With --counters, WORK lies on the stand-in file system (zarvo_netfs) and FILE
+// is its counters file: read before and after each run, it tells the calls
+// each tool made of the file system, printed per file after the times.
 //
 // The same program is its own child for the engine runs:
 //   zarvo_bench --engine SOURCE DEST    one headless InstallThread run
@@ -18,6 +21,8 @@
 //                                       printing the longest event-loop stall
 
 #include "bench/benchcommon.h"
+#include "bench/callcounts.h"
+#include "installer/site/sitefiles.h"
 
 #include <QCoreApplication>
 
@@ -91,6 +96,22 @@ double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// What a tool wrote of the suite: the engine adds the site's set-up files.
+Bench::TreeSummary suiteWritten(const std::string &runner, const std::string &destination)
+{
+    Bench::TreeSummary summary = Bench::summarize(destination);
+    if (runner.compare(0, 6, "engine") != 0)
+        return summary;
+    for (const QString &file : SiteFiles::installedFiles()) {
+        const long long size = Bench::fileSize(destination + '/' + file.toStdString());
+        if (size >= 0) {
+            --summary.files;
+            summary.bytes -= size;
+        }
+    }
+    return summary;
+}
+
 bool onTmpfs(const std::string &path)
 {
     struct statfs fs;
@@ -101,7 +122,7 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: zarvo_bench [--rounds N] [--only archive|copy] [--engines-only] "
-                 "[--no-stall] SUITE ARCHIVE_SOURCE WORK\n");
+                 "[--no-stall] [--counters FILE] SUITE ARCHIVE_SOURCE WORK\n");
     return 2;
 }
 
@@ -122,6 +143,7 @@ int main(int argc, char **argv)
     std::string only;
     bool enginesOnly = false;
     bool stall = true;
+    std::string countersFile;
     std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -133,6 +155,8 @@ int main(int argc, char **argv)
             enginesOnly = true;
         else if (arg == "--no-stall")
             stall = false;
+        else if (arg == "--counters" && i + 1 < argc)
+            countersFile = argv[++i];
         else if (arg.compare(0, 2, "--") == 0)
             return usage();
         else
@@ -159,11 +183,14 @@ int main(int argc, char **argv)
                 "destinations on %s\n",
                 expected.files, double(expected.bytes) / 1e6,
                 double(Bench::fileSize(archiveSource + "/zarvo.tgz")) / 1e6, rounds,
-                tmpfs ? "tmpfs" : "a fresh directory each run");
+                tmpfs                  ? "tmpfs"
+                : countersFile.empty() ? "a fresh directory each run"
+                                       : "the stand-in, a fresh directory each run");
 
     std::map<std::string, std::vector<Sample>> samples;
     std::map<std::string, std::vector<double>> ratios;
     std::map<std::string, std::vector<double>> cpuRatios;
+    std::map<std::string, Bench::CallCounts> calls;
     bool faults = false;
     for (int round = 0; round < rounds; ++round) {
         // Rotate the order so that no tool always runs after the same one.
@@ -179,8 +206,16 @@ int main(int argc, char **argv)
                 Bench::makeDirectory(destination);
             // The previous run's data is on disk, so no run pays for another's.
             sync();
+            const Bench::CallCounts before = countersFile.empty()
+                ? Bench::CallCounts()
+                : Bench::CallCounts::read(countersFile);
             const Bench::RunResult result =
                 Bench::run(runner->command(self, suite, archiveSource, destination));
+            if (!countersFile.empty()) {
+                Bench::CallCounts run = Bench::CallCounts::read(countersFile).since(before);
+                run.wallSeconds = result.seconds;
+                calls[runner->name].add(run);
+            }
             made.push_back(destination);
             if (result.status != 0) {
                 std::fprintf(stderr, "%s failed with status %d\n", runner->name.c_str(),
@@ -191,7 +226,7 @@ int main(int argc, char **argv)
             seconds[runner->name] = result.seconds;
             cpu[runner->name] = result.cpuSeconds;
             if (round == 0) {
-                const Bench::TreeSummary got = Bench::summarize(destination);
+                const Bench::TreeSummary got = suiteWritten(runner->name, destination);
                 if (got.files != expected.files || got.bytes != expected.bytes) {
                     std::fprintf(stderr, "%s wrote %ld files, %lld bytes; expected %ld, %lld\n",
                                  runner->name.c_str(), got.files, got.bytes, expected.files,
@@ -244,6 +279,12 @@ int main(int argc, char **argv)
         for (const Sample &s : samples["bsdtar -xf"])
             b.push_back(s.seconds);
         std::printf("engine (archive) / bsdtar -xf, medians: %.2f\n", median(e) / median(b));
+    }
+    if (!countersFile.empty()) {
+        std::vector<std::string> names;
+        for (const Runner *runner : active)
+            names.push_back(runner->name);
+        Bench::printCallsPerFile(names, calls, double(expected.files), expected.directories);
     }
 
     // The event loop of the user-interface thread while Installer runs.

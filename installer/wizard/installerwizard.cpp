@@ -2,16 +2,20 @@
 
 #include "installer/engine/installer.h"
 #include "installer/productidentity.h"
+#include "installer/wizard/accessiblenote.h"
 #include "installer/wizard/labelscroller.h"
 #include "ui_installerwizard.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
+#include <QFontInfo>
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
 
+#include <cmath>
 #include <limits>
 
 InstallerWizard::InstallerWizard(QWidget *parent)
@@ -23,7 +27,9 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     , errorReported(false)
     , showingErrors(false)
 {
+    presentNotesAsNotifications();
     ui->setupUi(this);
+    resize(sizeForFont());
     setSideWidget(new QWidget(this));
 
     connect(this, &QWizard::currentIdChanged, this, &InstallerWizard::pageChanged);
@@ -39,6 +45,7 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     setWindowIcon(icon);
 
     substituteProductName();
+    nameForScreenReaders();
 
     ui->cancelPage->setFinalPage(true);
     ui->errorPage->setFinalPage(true);
@@ -98,12 +105,34 @@ void InstallerWizard::substituteProductName()
         label->setText(label->text().arg(name));
 }
 
+// The form's size suits the toolkit's usual font, 9 points at 96 dots per
+// inch (12 pixels). A larger font, from the desktop's settings or a higher
+// resolution, makes the window larger in steps of a quarter, but never
+// larger than the screen (with room for the title bar); long texts scroll.
+QSize InstallerWizard::sizeForFont() const
+{
+    const int usualPixels = 12;
+    const qreal grown = std::floor(QFontInfo(font()).pixelSize() * 4.0 / usualPixels) / 4;
+    return (size() * qMax<qreal>(1, grown)).boundedTo(screen()->availableGeometry().size() * 9 / 10);
+}
+
+// A page is announced by its title; the arrows on Back and Next are
+// decoration.
+void InstallerWizard::nameForScreenReaders()
+{
+    for (int id : pageIds())
+        page(id)->setAccessibleName(page(id)->title());
+    button(QWizard::BackButton)->setAccessibleName(tr("Back"));
+    button(QWizard::NextButton)->setAccessibleName(tr("Next"));
+}
+
 void InstallerWizard::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
         // retranslateUi brings back the raw placeholders and the form's labels.
         substituteProductName();
+        nameForScreenReaders();
         if (!finishedDestination.isNull())
             showFinishText();
         ui->readyPage->setButtonText(QWizard::CommitButton, tr("Install"));

@@ -54,6 +54,8 @@ private slots:
 
 private:
     void substituteProductName();
+    void nameForScreenReaders();
+    QSize sizeForFont() const;
     void applyUserDefaults();
     // The site's module tree on the install-type page (installerwizardmoduletree.cpp).
     void setUpModuleTree();

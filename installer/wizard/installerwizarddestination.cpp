@@ -106,6 +106,9 @@ bool InstallerWizard::showDestinationNote()
     if (!note.isEmpty())
         ui->directoryAdviceLabel->setText(note);
     ui->directoryAdviceLabel->setVisible(!note.isEmpty());
+    // Heard in the field itself, where the user types: the reason Next is
+    // disabled, else the sentence below the field.
+    ui->destLineEdit->setAccessibleDescription(note.isEmpty() ? ui->label_5->text() : note);
     return note.isEmpty();
 }
 

@@ -7,6 +7,7 @@
 #include "ui_installerwizard.h"
 
 #include <QAbstractButton>
+#include <QTextDocumentFragment>
 
 void InstallerWizard::startInstallation()
 {
@@ -33,6 +34,8 @@ void InstallerWizard::showStatus(const QString &text)
     // A status line may carry a long path: it wraps instead of widening the
     // window.
     ui->statusTextLabel->setText(breakableAnywhere(text));
+    // Read out as it was said, without the breaks.
+    ui->statusTextLabel->setAccessibleName(text);
 }
 
 void InstallerWizard::installer_finished()
@@ -60,8 +63,10 @@ void InstallerWizard::runAfterWork()
 
 void InstallerWizard::showFinishText()
 {
-    ui->finishTextLabel->setText(
-        ui->finishTextLabel->text().arg(breakableAnywhere(finishedDestination).toHtmlEscaped()));
+    const QString text = ui->finishTextLabel->text();
+    ui->finishTextLabel->setText(text.arg(breakableAnywhere(finishedDestination).toHtmlEscaped()));
+    ui->finishTextLabel->setAccessibleName(
+        QTextDocumentFragment::fromHtml(text.arg(finishedDestination.toHtmlEscaped())).toPlainText());
 }
 
 void InstallerWizard::installer_cancelled()

@@ -29,6 +29,8 @@ void InstallerWizard::verifyModuleTree()
         wanted ? SiteFiles::moduleTreeProblem(ui->moduleTreeLineEdit->text()) : QString();
     ui->moduleTreeAdviceLabel->setText(problem);
     ui->moduleTreeAdviceLabel->setVisible(!problem.isEmpty());
+    ui->moduleTreeLineEdit->setAccessibleDescription(
+        problem.isEmpty() ? ui->moduleTreeLineEdit->placeholderText() : problem);
     if (currentPage() == ui->installTypePage)
         button(QWizard::NextButton)->setEnabled(problem.isEmpty());
 }

@@ -24,6 +24,8 @@ public:
     {
         // Texts carry paths, which may look like markup.
         setTextFormat(Qt::PlainText);
+        // A screen reader announces the box by its title and this.
+        setAccessibleDescription(text);
     }
 
 protected:
@@ -52,6 +54,7 @@ private:
         // The box's own label stays its text; a copy that can wrap anywhere
         // takes its place.
         auto *shown = new QLabel(breakableAnywhere(text()));
+        shown->setAccessibleName(text());
         shown->setTextFormat(Qt::PlainText);
         shown->setWordWrap(true);
         shown->setAlignment(label->alignment());

@@ -50,6 +50,8 @@ Viewer::Viewer(const QString &path, QWidget *parent)
     browser->setUndoRedoEnabled(false);
     setCentralWidget(browser);
     setWindowTitle(QFileInfo(path).fileName());
+    browser->setAccessibleName(tr("Text of %1").arg(windowTitle()));
+    browser->setAccessibleDescription(tr("The file \"%1\", read only.").arg(path));
 
     // Wide enough for a typical line of the release notes, forty lines high,
     // but never larger than the screen.

@@ -5,6 +5,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <algorithm>
 #include <QApplication>
 #include <QCheckBox>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTextBrowser>
@@ -26,6 +28,11 @@ namespace {
 
 uid_t rootId() { return 0; }
 uid_t userId() { return 1000; }
+
+QString heard(QWidget *widget, QAccessible::Text which)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(which);
+}
 
 template <typename T>
 T *part(InstallerWizard &wizard, const char *name)
@@ -310,6 +317,10 @@ void tst_InstallerWizard::destinationRule()
                  destination.size() < 256 && QFileInfo::exists(gone.path()));
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         QCOMPARE(note->palette().color(group, note->foregroundRole()), QColor(Qt::red));
+    // A screen reader announces the note as it appears and reads it with the field.
+    QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::Notification);
+    QCOMPARE(heard(edit, QAccessible::Description),
+             valid ? part<QLabel>(wizard, "label_5")->text() : note->text());
 
     // The same when the user types it (control characters cannot be typed,
     // long paths are pasted).
@@ -368,6 +379,10 @@ void tst_InstallerWizard::moduleTreeRule()
         QCOMPARE(button(wizard, QWizard::NextButton)->isEnabled(), valid);
         QCOMPARE(part<QLabel>(wizard, "moduleTreeAdviceLabel")->isVisible(), !valid);
     }
+    auto *note = part<QLabel>(wizard, "moduleTreeAdviceLabel");
+    QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::Notification);
+    QCOMPARE(heard(part<QLineEdit>(wizard, "moduleTreeLineEdit"), QAccessible::Description),
+             valid ? part<QLineEdit>(wizard, "moduleTreeLineEdit")->placeholderText() : note->text());
 }
 
 void tst_InstallerWizard::defaultsByUser_data()
@@ -610,6 +625,7 @@ void tst_InstallerWizard::tabOrderTopToBottom_data()
     QTest::newRow("install type") << 2 << QStringList{"allUsersRadioButton", "justForMeRadioButton",
                                                       "moduleTreeCheckBox", "moduleTreeLineEdit"};
     QTest::newRow("destination") << 3 << QStringList{"destLineEdit", "pushButton"};
+    QTest::newRow("finished") << 102 << QStringList{"releaseNotesCheckBox"};
 }
 
 void tst_InstallerWizard::tabOrderTopToBottom()
@@ -619,12 +635,17 @@ void tst_InstallerWizard::tabOrderTopToBottom()
 
     InstallerWizard wizard;
     QVERIFY(wizard.loadLicence(temp.path()));
+    if (page == InstallerWizard::FinishPageId)
+        wizard.setStartId(page);
     wizard.show();
     QVERIFY(WizardDriver::goTo(wizard, page));
     QWizardPage *current = wizard.currentPage();
+    // A screen reader names the page a stop lies on by its title.
+    QCOMPARE(heard(current, QAccessible::Name), current->title());
+    QVERIFY(!heard(current, QAccessible::Description).isEmpty());
 
     // Walk the focus chain of the page as Tab would, and compare with the
-    // order on screen.
+    // order on screen; each stop is named and described.
     QStringList chain;
     int lastY = -1;
     QWidget *start = current->findChild<QWidget *>(order.first());
@@ -632,6 +653,8 @@ void tst_InstallerWizard::tabOrderTopToBottom()
     do {
         if (current->isAncestorOf(w) && w->isVisibleTo(current) && (w->focusPolicy() & Qt::TabFocus)) {
             chain << w->objectName();
+            QVERIFY2(!heard(w, QAccessible::Name).isEmpty() && !heard(w, QAccessible::Description).isEmpty(),
+                     qPrintable(w->objectName() + QStringLiteral(" is not named and described")));
             const int y = w->mapTo(current, QPoint(0, 0)).y();
             QVERIFY2(y >= lastY, qPrintable(w->objectName() + QStringLiteral(" is above its predecessor")));
             lastY = y;
@@ -645,23 +668,31 @@ void tst_InstallerWizard::textsFit_data()
 {
     QTest::addColumn<int>("page");
     QTest::addColumn<QString>("destination");
+    QTest::addColumn<int>("points"); // the application font's size
 
     const QString deep = QStringLiteral("/home/ada/clusters/production/tools/corvane/zarvo/25.1.3/lib/internal/plugins/platforms");
-    for (int id : {0, 1, 2, 3, 4, 5, 100, 101, 102})
-        QTest::newRow(qPrintable(QStringLiteral("page %1").arg(id))) << id << deep;
     const QString longNames = QStringLiteral("/opt/%1/%1").arg(QString(255, QLatin1Char('n')));
-    QTest::newRow("page 5, names of 255 characters") << 5 << longNames;
-    QTest::newRow("page 102, names of 255 characters") << 102 << longNames;
     const QString longest = QStringLiteral("/opt/%1").arg(QStringLiteral("/n").repeated(2045));
-    QTest::newRow("page 5, a path of 4095 bytes") << 5 << longest;
-    QTest::newRow("page 102, a path of 4095 bytes") << 102 << longest;
+    for (int points : {9, 18}) {
+        const QString font = points == 9 ? QString() : QStringLiteral(", double font");
+        for (int id : {0, 1, 2, 3, 4, 5, 100, 101, 102})
+            QTest::newRow(qPrintable(QStringLiteral("page %1%2").arg(id).arg(font))) << id << deep << points;
+        QTest::newRow(qPrintable("page 5, names of 255 characters" + font)) << 5 << longNames << points;
+        QTest::newRow(qPrintable("page 102, names of 255 characters" + font)) << 102 << longNames << points;
+        QTest::newRow(qPrintable("page 5, a path of 4095 bytes" + font)) << 5 << longest << points;
+        QTest::newRow(qPrintable("page 102, a path of 4095 bytes" + font)) << 102 << longest << points;
+    }
 }
 
 void tst_InstallerWizard::textsFit()
 {
     QFETCH(int, page);
     QFETCH(QString, destination);
+    QFETCH(int, points);
 
+    const QFont normal = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(normal); });
+    QApplication::setFont(QFont(normal.family(), points));
     InstallerWizard wizard;
     QVERIFY(wizard.loadLicence(temp.path()));
     // Shows the page with the longest texts it can have: the note, a status
@@ -681,7 +712,12 @@ void tst_InstallerWizard::textsFit()
     // Lay the page out again, without letting the installation's reports in.
     for (int pass = 0; pass < 3; ++pass)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCOMPARE(wizard.size(), QSize(650, 450));
+    // The form's size at the usual font; larger at a larger one, within the screen.
+    if (points == 9)
+        QCOMPARE(wizard.size(), QSize(650, 450));
+    else
+        QVERIFY(wizard.width() > 650 && wizard.height() > 450
+                && wizard.screen()->availableGeometry().contains(wizard.frameGeometry()));
     if (page == 0)
         QVERIFY(!wizard.page(0)->pixmap(QWizard::WatermarkPixmap).isNull()
                 || QPixmap(QStringLiteral(":/banner-zarvo.png")).isNull());

@@ -2,6 +2,7 @@
 #include "tests/support/testenvironment.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -39,6 +40,7 @@ private:
         QSize size;
         QSize screen;
         QString shown; // what the visible labels show
+        QString heard; // what a screen reader reads: the box's description, the labels' names
     };
     void answerNextBox(const std::function<void(QMessageBox *)> &answer, SeenBox *seen);
 };
@@ -67,9 +69,12 @@ void TestMessageBoxPrompt::answerNextBox(const Answer &answer, SeenBox *seen)
             seen->labelFormat = label->textFormat();
         seen->size = box->size();
         seen->screen = box->screen()->availableGeometry().size();
+        seen->heard = QAccessible::queryAccessibleInterface(box)->text(QAccessible::Description);
         for (QLabel *label : box->findChildren<QLabel *>()) {
-            if (label->isVisible())
+            if (label->isVisible()) {
                 seen->shown += label->text().remove(QChar(0x200B));
+                seen->heard += QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+            }
         }
         answer(box);
     });
@@ -158,6 +163,7 @@ void TestMessageBoxPrompt::tell()
     QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(seen.screen.expandedTo(seen.size), seen.screen);
     QCOMPARE(seen.shown, text);
+    QCOMPARE(seen.heard, text + text);
 }
 
 void TestMessageBoxPrompt::parentIsOwnerWidget_data()
