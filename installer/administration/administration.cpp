@@ -149,6 +149,7 @@ bool mayBeRemoved(Io &io, InstalledTree &tree, const Record &record, const std::
                          {printable(recorded), printable(directory)}));
         return false;
     }
+    // Where a running or interrupted installation keeps its journal.
     if (tree.status(".zarvo-transaction", &here)) {
         io.complain(text("An installation into \"%1\" is running or was interrupted; run the "
                          "installer on it again first.",
@@ -355,12 +356,14 @@ int uninstall(Io &io, const std::string &directory, const UninstallOptions &opti
         for (const std::string &path : plan.added)
             io.tell(text("Kept, added since the installation: %1", {printable(below(directory, path))}));
     }
+    if (failed)
+        return Failed;
     if (::rmdir(directory.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST)
         io.tell(text("The directory \"%1\" itself was left in place: %2.",
                      {printable(directory), systemError(errno)}));
     io.tell(text("%1 %2 was removed from \"%3\".",
                  {record.productName, record.productVersion, printable(directory)}));
-    return failed ? Failed : Done;
+    return Done;
 }
 
 int verify(Io &io, const std::string &directory, bool showAdded)
