@@ -361,7 +361,9 @@ int uninstall(Io &io, const std::string &directory, const UninstallOptions &opti
     if (::rmdir(directory.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST)
         io.tell(text("The directory \"%1\" itself was left in place: %2.",
                      {printable(directory), systemError(errno)}));
-    io.tell(text("%1 %2 was removed from \"%3\".",
+    const bool kept = !options.purge && !(plan.changed.empty() && plan.added.empty());
+    io.tell(text(kept ? "%1 %2 was removed from \"%3\"; what is listed above was kept."
+                      : "%1 %2 was removed from \"%3\".",
                  {record.productName, record.productVersion, printable(directory)}));
     return Done;
 }
