@@ -185,9 +185,11 @@ std::string selfPath()
     return n > 0 ? std::string(buffer, size_t(n)) : std::string();
 }
 
-int runEngine(const QString &source, const QString &destination)
+int runEngine(const QString &source, const QString &destination, const std::string &without)
 {
     InstallThread thread(source, destination);
+    thread.setDurable(without != "flush");
+    thread.setRecording(without != "record");
     int errors = 0;
     bool finished = false;
     QObject::connect(&thread, &InstallThread::error, &thread, [&errors](const QString &text) {

@@ -37,7 +37,7 @@ std::string slug(const std::string &name);
 std::string selfPath();
 
 // Child modes of the benchmark program.
-int runEngine(const QString &source, const QString &destination);
+int runEngine(const QString &source, const QString &destination, const std::string &without = {});
 int runStall(const QString &source, const QString &destination);
 
 } // namespace Bench

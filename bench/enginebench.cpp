@@ -16,7 +16,11 @@
 // each tool made of the file system, printed per file after the times.
 //
 // The same program is its own child for the engine runs:
-//   zarvo_bench --engine SOURCE DEST    one headless InstallThread run
+//   zarvo_bench --engine SOURCE DEST [flush|record]
+//                                       one headless InstallThread run,
+//                                       optionally without the data flush
+//                                       before the commit or without the
+//                                       record and its hashes
 //   zarvo_bench --stall SOURCE DEST     an installation through Installer,
 //                                       printing the longest event-loop stall
 
@@ -52,9 +56,13 @@ struct Runner
 };
 
 std::vector<std::string> engineCommand(const std::string &self, const std::string &source,
-                                       const std::string &destination)
+                                       const std::string &destination,
+                                       const std::string &without = {})
 {
-    return {self, "--engine", source, destination};
+    std::vector<std::string> command{self, "--engine", source, destination};
+    if (!without.empty())
+        command.push_back(without);
+    return command;
 }
 
 const std::vector<Runner> &runners()
@@ -71,6 +79,13 @@ const std::vector<Runner> &runners()
         {"engine (archive)", "archive", "tar -xzf", false,
          [](const std::string &self, const std::string &, const std::string &a,
             const std::string &d) { return engineCommand(self, a, d); }},
+        // What durability and the record cost: the same without each.
+        {"archive, no flush", "archive", "tar -xzf", false,
+         [](const std::string &self, const std::string &, const std::string &a,
+            const std::string &d) { return engineCommand(self, a, d, "flush"); }},
+        {"archive, no record", "archive", "tar -xzf", false,
+         [](const std::string &self, const std::string &, const std::string &a,
+            const std::string &d) { return engineCommand(self, a, d, "record"); }},
         {"cp -r", "copy", "", false,
          [](const std::string &, const std::string &s, const std::string &, const std::string &d) {
              return std::vector<std::string>{"cp", "-r", s, d};
@@ -78,6 +93,12 @@ const std::vector<Runner> &runners()
         {"engine (copy)", "copy", "cp -r", false,
          [](const std::string &self, const std::string &s, const std::string &,
             const std::string &d) { return engineCommand(self, s, d); }},
+        {"copy, no flush", "copy", "cp -r", false,
+         [](const std::string &self, const std::string &s, const std::string &,
+            const std::string &d) { return engineCommand(self, s, d, "flush"); }},
+        {"copy, no record", "copy", "cp -r", false,
+         [](const std::string &self, const std::string &s, const std::string &,
+            const std::string &d) { return engineCommand(self, s, d, "record"); }},
     };
     return all;
 }
@@ -97,10 +118,11 @@ double median(std::vector<double> values)
 }
 
 // What a tool wrote of the suite: the engine adds the site's set-up files.
-Bench::TreeSummary suiteWritten(const std::string &runner, const std::string &destination)
+Bench::TreeSummary suiteWritten(const Runner &runner, const std::string &destination)
 {
     Bench::TreeSummary summary = Bench::summarize(destination);
-    if (runner.compare(0, 6, "engine") != 0)
+    // The engine's runs are those compared to a peer.
+    if (runner.peer.empty())
         return summary;
     for (const QString &file : SiteFiles::installedFiles()) {
         const long long size = Bench::fileSize(destination + '/' + file.toStdString());
@@ -130,9 +152,10 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    if (argc == 4 && std::strcmp(argv[1], "--engine") == 0) {
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--engine") == 0) {
         QCoreApplication app(argc, argv);
-        return Bench::runEngine(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+        return Bench::runEngine(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                argc == 5 ? argv[4] : "");
     }
     if (argc == 4 && std::strcmp(argv[1], "--stall") == 0) {
         QCoreApplication app(argc, argv);
@@ -171,7 +194,7 @@ int main(int argc, char **argv)
     std::vector<const Runner *> active;
     for (const Runner &runner : runners())
         if ((only.empty() || runner.mode == only)
-            && (!enginesOnly || runner.name.compare(0, 6, "engine") == 0))
+            && (!enginesOnly || !runner.peer.empty()))
             active.push_back(&runner);
 
     // A warm source for everyone.
@@ -226,7 +249,7 @@ int main(int argc, char **argv)
             seconds[runner->name] = result.seconds;
             cpu[runner->name] = result.cpuSeconds;
             if (round == 0) {
-                const Bench::TreeSummary got = suiteWritten(runner->name, destination);
+                const Bench::TreeSummary got = suiteWritten(*runner, destination);
                 if (got.files != expected.files || got.bytes != expected.bytes) {
                     std::fprintf(stderr, "%s wrote %ld files, %lld bytes; expected %ld, %lld\n",
                                  runner->name.c_str(), got.files, got.bytes, expected.files,
@@ -245,7 +268,7 @@ int main(int argc, char **argv)
                 Bench::removeTree(path);
     }
 
-    std::printf("\n%-17s %7s %15s %25s %9s %12s %9s\n", "wall time", "median", "min-max",
+    std::printf("\n%-18s %7s %15s %25s %9s %12s %9s\n", "wall time", "median", "min-max",
                 "ratio to peer (min-max)", "CPU", "CPU ratio", "peak RSS");
     for (const Runner *runner : active) {
         const std::vector<Sample> &list = samples[runner->name];
@@ -265,7 +288,7 @@ int main(int argc, char **argv)
                           *std::max_element(r.begin(), r.end()));
             std::snprintf(cpuRatio, sizeof cpuRatio, "%.2f x", median(cpuRatios[runner->name]));
         }
-        std::printf("%-17s %6.2fs %6.2fs-%6.2fs %25s %8.2fs %12s %6.1f MB\n",
+        std::printf("%-18s %6.2fs %6.2fs-%6.2fs %25s %8.2fs %12s %6.1f MB\n",
                     runner->name.c_str(), median(times),
                     *std::min_element(times.begin(), times.end()),
                     *std::max_element(times.begin(), times.end()), ratio, median(cpuTimes),

@@ -28,6 +28,7 @@ const Option switches[] = {
     {"modulefiles", "DIR", only(CommandLine::Install)},
     {"no-desktop", nullptr, only(CommandLine::Install)},
     {"no-post-install", nullptr, only(CommandLine::Install)},
+    {"no-space-check", nullptr, only(CommandLine::Install)},
     {"purge", nullptr, only(CommandLine::Uninstall)},
     {"added", nullptr, only(CommandLine::Verify)},
 };
@@ -174,6 +175,8 @@ QString CommandLine::usage() const
               "                     below DIR/corvane-zarvo\n"
               "  --no-desktop       register no icons, menu entry or file association\n"
               "  --no-post-install  do not run the installation's post-install script\n"
+              "  --no-space-check   do not check the free space before installing\n"
+              "                     (for file systems that misreport it)\n"
               "  --                 what follows is the install directory, even when\n"
               "                     it starts with a dash\n"
               "Without an install directory, the default is offered on a terminal\n"

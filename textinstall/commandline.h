@@ -35,6 +35,7 @@ public:
     bool purge() const { return m_flags.contains(QLatin1String("purge")); }
     // Verify: files the record does not know are listed too.
     bool showAdded() const { return m_flags.contains(QLatin1String("added")); }
+    bool noSpaceCheck() const { return m_flags.contains(QLatin1String("no-space-check")); }
     // The group to give the installation to; a null string when none was given.
     QString group() const { return m_group; }
     // The site's module tree that gets the modulefile too; null when none.

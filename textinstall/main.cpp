@@ -132,11 +132,12 @@ int main(int argc, char *argv[])
     TextInstallation installation(console, prompt, &watcher);
     installation.setInstallMode(commandLine.allUsers() ? 0 : 1);
     if (!commandLine.group().isNull())
-        installation.setGroup(group);
+        installation.setGroup(group, commandLine.group());
     installation.setModuleTree(commandLine.moduleTree());
     PostInstallChoices choices;
     choices.desktop = !commandLine.noDesktop();
     choices.postInstallScript = !commandLine.noPostInstall();
     installation.setPostInstallChoices(choices);
+    installation.setSpaceCheck(!commandLine.noSpaceCheck());
     return installation.run(sourceDir, destination);
 }

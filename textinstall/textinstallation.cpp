@@ -3,6 +3,7 @@
 #include "installer/desktop/postinstallsequence.h"
 #include "installer/engine/installer.h"
 #include "installer/engine/installthread.h"
+#include "installer/log/installationlog.h"
 #include "installer/productidentity.h"
 #include "textinstall/console.h"
 #include "textinstall/progressprinter.h"
@@ -41,14 +42,25 @@ int TextInstallation::run(const QString &source, const QString &destination)
     m_concluded = false;
     m_status = InstallFailed;
 
-    Installer installer(nullptr, &m_prompt);
+    // Every run leaves a log, whatever becomes of it; without one (no state
+    // directory) it goes on all the same.
+    InstallationLog log;
+    log.open();
+    Installer installer(nullptr, log.loggingPrompt(&m_prompt));
     installer.setInstallMode(m_installMode);
     if (m_hasGroup)
         installer.setGroup(m_group);
     installer.setModuleTree(m_moduleTree);
+    installer.setSpaceCheck(m_spaceCheck);
+    log.writeHeader(installer.options(),
+                    InstallationLog::equivalentCommand(destination, QFileInfo::exists(destination),
+                                                       m_installMode == 0, !m_spaceCheck,
+                                                       commandOptions()));
+    log.observe(&installer);
     ProgressPrinter printer(m_console);
     m_installer = &installer;
     m_printer = &printer;
+    m_log = &log;
 
     connect(&installer, &Installer::progress, &printer, &ProgressPrinter::setProgress);
     connect(&installer, &Installer::status, &printer, &ProgressPrinter::setStatus);
@@ -67,14 +79,19 @@ int TextInstallation::run(const QString &source, const QString &destination)
         // It may have been quicker than the connection.
         if (worker->isFinished())
             QMetaObject::invokeMethod(this, &TextInstallation::workerStopped, Qt::QueuedConnection);
+    } else if (!m_concluded) {
+        // Stopped before it began: what a killed run left could not be settled.
+        reportFailure();
     }
     if (!m_concluded)
         m_loop.exec();
 
     disconnect(signalConnection);
     printer.finish();
+    log.write(QStringLiteral("note"), QStringLiteral("exit status %1").arg(m_status));
     m_installer = nullptr;
     m_printer = nullptr;
+    m_log = nullptr;
     return m_status;
 }
 
@@ -93,6 +110,8 @@ void TextInstallation::installerCancelled()
     m_printer->finish();
     m_console.printError(
         QCoreApplication::translate("InstallerWizard", "The installation was cancelled."));
+    if (!m_log->whereSentence().isEmpty())
+        m_console.printError(Console::printable(m_log->whereSentence()));
     // Declining to reuse an existing destination is a refusal, not an interruption.
     const bool refused = m_prompt.declined() && !m_prompt.interrupted() && !m_cancelRequested;
     conclude(refused ? InstallFailed : InstallInterrupted);
@@ -109,14 +128,21 @@ void TextInstallation::installerFinished()
         return;
     }
     const DesktopSteps steps = runPostInstallSequence(
-        *m_installer, m_destination, [this](const QString &step) { m_printer->showStep(step); },
+        *m_installer, m_destination,
+        [this](const QString &step) {
+            m_log->status(step);
+            m_printer->showStep(step);
+        },
         m_choices);
     m_printer->finish();
     const QString script = m_destination + QLatin1String("/post-install.sh");
     if (!m_choices.postInstallScript && QFileInfo::exists(script)) {
-        m_console.print(tr("The post-install script \"%1\" was not run (--no-post-install).")
-                            .arg(Console::printable(script)));
+        const QString notRun = tr("The post-install script \"%1\" was not run (--no-post-install).")
+                                   .arg(Console::printable(script));
+        m_log->write(QStringLiteral("note"), notRun);
+        m_console.print(notRun);
     }
+    m_log->keepWithInstallation(m_destination, steps, m_installer->permissions());
     // The desktop integration has told of its own problems; the script's
     // outcome is shown nowhere else.
     bool incomplete = problemShown(steps);
@@ -170,7 +196,24 @@ void TextInstallation::reportFailure()
 {
     m_console.printError(QCoreApplication::translate(
         "InstallerWizard", "There was an error during the installation."));
+    if (!m_log->whereSentence().isEmpty())
+        m_console.printError(Console::printable(m_log->whereSentence()));
     conclude(InstallFailed);
+}
+
+QStringList TextInstallation::commandOptions() const
+{
+    QStringList options;
+    if (m_hasGroup)
+        options << QStringLiteral("--group") << (m_groupName.isEmpty() ? QString::number(m_group)
+                                                                        : m_groupName);
+    if (!m_moduleTree.isEmpty())
+        options << QStringLiteral("--modulefiles") << m_moduleTree;
+    if (!m_choices.desktop)
+        options << QStringLiteral("--no-desktop");
+    if (!m_choices.postInstallScript)
+        options << QStringLiteral("--no-post-install");
+    return options;
 }
 
 void TextInstallation::conclude(int status)

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 class Console;
+class InstallationLog;
 class Installer;
 class ProgressPrinter;
 class SignalWatcher;
@@ -40,11 +41,17 @@ public:
 
     // 0 system-wide, anything else per-user (the default).
     void setInstallMode(int mode) { m_installMode = mode; }
-    // Passed on to the Installer (see there).
-    void setGroup(gid_t group) { m_group = group; m_hasGroup = true; }
+    // Passed on to the Installer (see there); the group's name is for the log.
+    void setGroup(gid_t group, const QString &name = QString())
+    {
+        m_group = group;
+        m_groupName = name;
+        m_hasGroup = true;
+    }
     void setModuleTree(const QString &directory) { m_moduleTree = directory; }
     // What the after-work leaves out.
     void setPostInstallChoices(const PostInstallChoices &choices) { m_choices = choices; }
+    void setSpaceCheck(bool on) { m_spaceCheck = on; }
 
     // Runs the installation to its end and returns the exit status.
     int run(const QString &source, const QString &destination);
@@ -61,6 +68,8 @@ private slots:
 private:
     void reportFailure();
     void conclude(int status);
+    // The options of this run as textinstall takes them, for the log.
+    QStringList commandOptions() const;
 
     Console &m_console;
     TerminalPrompt &m_prompt;
@@ -68,9 +77,12 @@ private:
     int m_installMode = 1;
     bool m_hasGroup = false;
     gid_t m_group = 0;
+    QString m_groupName;
     QString m_moduleTree;
     PostInstallChoices m_choices;
+    bool m_spaceCheck = true;
     Installer *m_installer = nullptr;
+    InstallationLog *m_log = nullptr;
     ProgressPrinter *m_printer = nullptr;
     QString m_destination;
     QEventLoop m_loop;

@@ -57,6 +57,20 @@ QByteArray EntryPathCheck::pathBelow(const QByteArray &storedName) const
     return m_destination + '/' + storedName;
 }
 
+QString EntryPathCheck::shownPath(const QByteArray &path) const
+{
+    if (m_shown.isEmpty() || m_destination.isEmpty() || !path.startsWith(m_destination))
+        return QFile::decodeName(path);
+    return QFile::decodeName(m_shown + path.mid(m_destination.size()));
+}
+
+int EntryPathCheck::finalLength(const QByteArray &path) const
+{
+    if (m_shown.isEmpty() || m_destination.isEmpty())
+        return path.size();
+    return path.size() - m_destination.size() + m_shown.size();
+}
+
 QString EntryPathCheck::refusal(archive_entry *entry)
 {
     const char *rawName = archive_entry_pathname(entry);
@@ -84,7 +98,7 @@ QString EntryPathCheck::refusal(archive_entry *entry)
         return translate("the entry would replace the destination directory itself");
 
     const QByteArray path = pathBelow(name);
-    if (path.size() >= PATH_MAX)
+    if (finalLength(path) >= PATH_MAX)
         return translate("the path is longer than the system allows");
 
     // A directory that already exists as a link would get its permissions
@@ -104,7 +118,7 @@ QString EntryPathCheck::refusal(archive_entry *entry)
         if (climbs || targetComponents.isEmpty())
             return translate("the hard link target \"%1\" leads out of the destination directory")
                 .arg(QString::fromLocal8Bit(target));
-        if (pathBelow(target).size() >= PATH_MAX)
+        if (finalLength(pathBelow(target)) >= PATH_MAX)
             return translate("the path is longer than the system allows");
         // The link itself is made to the target's last component, so that
         // one must not be a symbolic link either.
@@ -120,7 +134,7 @@ QString EntryPathCheck::refusal(archive_entry *entry)
 
     if (!stale.isEmpty() && ::unlink(stale.constData()) != 0)
         return translate("the symbolic link \"%1\" cannot be replaced: %2")
-            .arg(QFile::decodeName(stale), qt_error_string(errno));
+            .arg(shownPath(stale), qt_error_string(errno));
     if (count > 0)
         m_verified = components.mid(0, count);
     if (!isDirectory) {
@@ -157,7 +171,7 @@ QString EntryPathCheck::linkOnTheWay(const QByteArrayList &components, int count
             return QString();
         }
         return translate("the path passes through the symbolic link \"%1\"")
-            .arg(QFile::decodeName(path));
+            .arg(shownPath(path));
     }
     return QString();
 }

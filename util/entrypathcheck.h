@@ -23,6 +23,9 @@ public:
 
     // Where a stored name is written: the destination, "/" and the name.
     QByteArray pathBelow(const QByteArray &storedName) const;
+    // The destination as the user is to see it in a refusal, when the
+    // entries are written to a staging directory first.
+    void setShownDestination(const QByteArray &shown) { m_shown = shown; }
 
     // Empty when the entry may be written, otherwise why not (translated).
     // Call once per entry, in archive order, right before writing it. A
@@ -39,7 +42,13 @@ private:
     QString linkOnTheWay(const QByteArrayList &components, int count,
                          QByteArray *stale = nullptr);
 
+    // A path below the destination as the user is to see it.
+    QString shownPath(const QByteArray &path) const;
+    // The length a path will have once the entries are at the destination.
+    int finalLength(const QByteArray &path) const;
+
     QByteArray m_destination;
+    QByteArray m_shown;
     // The components of a directory below the destination known to have no
     // symbolic link on its way down, so that most entries need no look-up.
     QByteArrayList m_verified;

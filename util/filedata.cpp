@@ -1,8 +1,11 @@
 #include "util/filedata.h"
 
+#include "util/contenthash.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <limits>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -20,12 +23,14 @@ struct DataCopy
     const std::atomic<bool> &cancelRequested;
     bool byKernel;
     int pieces;
+    ContentHash *hash;
 };
 
 // Reads and writes up to `length` bytes at `offset`, where the kernel cannot
 // copy between the two files. The count moved (less at the end of the
 // source), or -1 with *failure saying which side failed.
-ssize_t moveByBlocks(int from, int to, off_t offset, size_t length, DataResult *failure)
+ssize_t moveByBlocks(int from, int to, off_t offset, size_t length, DataResult *failure,
+                     ContentHash *hash)
 {
     // As large as cp's, so the loop costs no more system calls than cp.
     char buffer[256 * 1024];
@@ -41,6 +46,8 @@ ssize_t moveByBlocks(int from, int to, off_t offset, size_t length, DataResult *
             *failure = DataResult::ReadFailed;
             return -1;
         }
+        if (hash)
+            hash->add(buffer, size_t(got));
         // A short write is not a failure; the next one tells whether the disk is full.
         for (ssize_t written = 0; written < got;) {
             const ssize_t put = ::pwrite(to, buffer + written, size_t(got - written),
@@ -62,6 +69,8 @@ ssize_t moveByBlocks(int from, int to, off_t offset, size_t length, DataResult *
 // piece; *ended when the source ends before. errno tells why it failed.
 DataResult copyRange(DataCopy &copy, off_t offset, off_t end, bool *ended)
 {
+    if (copy.hash)
+        copy.hash->addZerosUpTo(offset);
     while (offset < end) {
         if (copy.pieces++ > 0 && copy.cancelRequested.load())
             return DataResult::Cancelled;
@@ -81,7 +90,8 @@ DataResult copyRange(DataCopy &copy, off_t offset, off_t end, bool *ended)
             copy.byKernel = false;
         }
         DataResult failure = DataResult::Done;
-        const ssize_t moved = moveByBlocks(copy.from, copy.to, offset, length, &failure);
+        const ssize_t moved = moveByBlocks(copy.from, copy.to, offset, length, &failure,
+                                           copy.hash);
         if (moved < 0)
             return failure;
         if (size_t(moved) < length) {
@@ -96,9 +106,11 @@ DataResult copyRange(DataCopy &copy, off_t offset, off_t end, bool *ended)
 } // namespace
 
 DataResult copyFileData(int from, int to, const struct stat &source,
-                        const std::atomic<bool> &cancelRequested)
+                        const std::atomic<bool> &cancelRequested, ContentHash *hash)
 {
-    DataCopy copy{from, to, cancelRequested, true, 0};
+    // Hashing needs the data in this process: a read/write loop that hashes
+    // it on the way costs about what the kernel's copy does.
+    DataCopy copy{from, to, cancelRequested, hash == nullptr, 0, hash};
     bool ended = false;
     // Some file systems give a size of 0 to files that have data.
     if (source.st_size == 0)
@@ -123,5 +135,13 @@ DataResult copyFileData(int from, int to, const struct stat &source,
     // A hole at the end is made by the size alone.
     if (!ended && ::ftruncate(copy.to, source.st_size) != 0)
         return DataResult::WriteFailed;
+    if (hash && !ended)
+        hash->addZerosUpTo(source.st_size);
     return DataResult::Done;
+}
+
+void startWriteBack(int fd)
+{
+    // Advisory: a file system that cannot start it now writes the data later.
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 }

@@ -1,5 +1,6 @@
 #include "util/tar.h"
 
+#include "util/contenthash.h"
 #include "util/filedata.h"
 #include "util/makepath.h"
 #include "util/processumask.h"
@@ -58,11 +59,11 @@ int openSourceDirectory(int parent, const char *name)
 // there is replaced by a real directory, so that nothing is written through
 // it and its target is never touched; another non-directory is left in place
 // with errno ENOTDIR.
-int openDestinationDirectory(int parent, const char *name, const QByteArray &path)
+int openDestinationDirectory(int parent, const char *name, int pathLength)
 {
     // Paths beyond the system's limit would be out of reach for every
     // program that uses the installation.
-    if (path.size() >= PATH_MAX) {
+    if (pathLength >= PATH_MAX) {
         errno = ENAMETOOLONG;
         return -1;
     }
@@ -88,9 +89,9 @@ int openDestinationDirectory(int parent, const char *name, const QByteArray &pat
 
 // A new file in place of whatever non-directory stood there, so that a write
 // never goes through a link or into a file that another name shares.
-int createFile(int directory, const char *name, const QByteArray &path, mode_t mode)
+int createFile(int directory, const char *name, int pathLength, mode_t mode)
 {
-    if (path.size() >= PATH_MAX) {
+    if (pathLength >= PATH_MAX) {
         errno = ENAMETOOLONG;
         return -1;
     }
@@ -137,6 +138,27 @@ void Tar::cancel()
 void Tar::noteError(const QString &error)
 {
     m_lastError = error;
+}
+
+void Tar::setStaging(const QString &staging, const QString &destination)
+{
+    m_staging = QFile::encodeName(staging);
+    m_shownDestination = destination;
+}
+
+int Tar::finalLength(const QByteArray &path) const
+{
+    if (m_staging.isEmpty() || !path.startsWith(m_staging))
+        return path.size();
+    return path.size() - m_staging.size() + QFile::encodeName(m_shownDestination).size();
+}
+
+QString Tar::shown(const QByteArray &path) const
+{
+    if (m_staging.isEmpty() || !path.startsWith(m_staging)
+        || (path.size() > m_staging.size() && path.at(m_staging.size()) != '/'))
+        return QFile::decodeName(path);
+    return m_shownDestination + QFile::decodeName(path.mid(m_staging.size()));
 }
 
 bool Tar::stopRequested()
@@ -217,6 +239,7 @@ int Tar::countTree(int directory, const QByteArray &path, TreeWalk &walk)
             return -1;
         }
         if (!entry.isDirectory) {
+            countEntry(S_IFREG, entry.size);
             ++count;
             continue;
         }
@@ -226,6 +249,7 @@ int Tar::countTree(int directory, const QByteArray &path, TreeWalk &walk)
         const size_t depth = walk.descent.size();
         if (!enterDirectory(id, inner, walk))
             continue;
+        countEntry(S_IFDIR, 0);
         const FileDescriptor fd(openSourceDirectory(directory, entry.name.constData()));
         int inside = -1;
         if (fd.isValid())
@@ -246,16 +270,17 @@ bool Tar::copyDirectory(const QString &source, const QString &destination, int t
         return false;
     const QByteArray from = QFile::encodeName(source);
     const QByteArray to = QFile::encodeName(destination);
-    emit status(tr("Creating directory \"%1\"").arg(destination));
+    const QString shownDestination = shown(to);
+    emit status(tr("Creating directory \"%1\"").arg(shownDestination));
     if (!ensureEncodedPath(to)) {
-        emit error(tr("Could not create directory \"%1\".").arg(destination));
+        emit error(tr("Could not create directory \"%1\".").arg(shownDestination));
         return false;
     }
     // The destination as named may be reached through a link; what lies
     // below it never is.
     const FileDescriptor target(::open(to.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!target.isValid() && errno != ENOTDIR) {
-        emit error(tr("Could not create directory \"%1\".").arg(destination));
+        emit error(tr("Could not create directory \"%1\".").arg(shownDestination));
         return false;
     }
     const FileDescriptor origin(openSourceDirectory(AT_FDCWD, from.constData()));
@@ -264,19 +289,26 @@ bool Tar::copyDirectory(const QString &source, const QString &destination, int t
         return false;
     }
     if (target.isValid() && !m_permissions.settleDirectoryDescriptor(target.get()))
-        emit error(tr("Error changing permissions on \"%1\".").arg(destination));
+        emit error(tr("Error changing permissions on \"%1\".").arg(shownDestination));
     int localDone = 0;
     TreeWalk walk;
     walk.total = total;
     walk.done = done ? done : &localDone;
     walk.umask = processUmask();
-    walk.hasDestination = identifyDirectory(target.get(), to, &walk.destination);
+    walk.topLength = to.size() + 1;
+    // A staged copy is judged by where it will be: a staging directory is
+    // never inside the source, but the destination may be.
+    if (!m_staging.isEmpty() && to == m_staging)
+        walk.hasDestination = identifyDirectory(-1, QFile::encodeName(m_shownDestination),
+                                                &walk.destination);
+    else
+        walk.hasDestination = identifyDirectory(target.get(), to, &walk.destination);
     DirectoryId top;
     if (identifyDirectory(origin.get(), from, &top)) {
         // Each file would be truncated by opening its own copy.
         if (walk.hasDestination && top == walk.destination) {
             emit error(tr("Could not copy \"%1\" to \"%2\": they are the same directory.")
-                           .arg(source, destination));
+                           .arg(source, shownDestination));
             return false;
         }
         enterDirectory(top, from, walk);
@@ -306,7 +338,7 @@ bool Tar::copyTree(int source, const QByteArray &sourcePath, int destination,
                 return false;
             continue;
         }
-        const CopyOutcome outcome = copyOneFile(from, to, walk.umask);
+        const CopyOutcome outcome = copyOneFile(from, to, walk.umask, walk.topLength);
         if (outcome == CopyOutcome::DiskFull || outcome == CopyOutcome::Cancelled)
             return false;
         ++*walk.done;
@@ -335,15 +367,16 @@ bool Tar::copySubdirectory(const Place &from, const Place &to, const DirectoryId
         walk.descent.resize(depth);
         return true;
     }
-    emit status(tr("Creating directory \"%1\"").arg(QFile::decodeName(to.path)));
+    emit status(tr("Creating directory \"%1\"").arg(shown(to.path)));
     // Where a file stands in the way, every file below fails on its own.
-    const FileDescriptor target(openDestinationDirectory(to.directory, to.name, to.path));
+    const FileDescriptor target(openDestinationDirectory(to.directory, to.name,
+                                                           finalLength(to.path)));
     if (!target.isValid() && errno != ENOTDIR) {
-        emit error(tr("Could not create directory \"%1\".").arg(QFile::decodeName(to.path)));
+        emit error(tr("Could not create directory \"%1\".").arg(shown(to.path)));
         return false;
     }
     if (target.isValid() && !m_permissions.settleDirectoryDescriptor(target.get()))
-        emit error(tr("Error changing permissions on \"%1\".").arg(QFile::decodeName(to.path)));
+        emit error(tr("Error changing permissions on \"%1\".").arg(shown(to.path)));
     const bool copied = copyTree(source.get(), from.path, target.get(), to.path, walk);
     walk.descent.resize(depth);
     return copied;
@@ -358,10 +391,11 @@ bool Tar::copyFile(const QString &source, const QString &destination)
         == CopyOutcome::Copied;
 }
 
-Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t umask)
+Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t umask,
+                                  int topLength)
 {
     const QString source = QFile::decodeName(from.path);
-    const QString destination = QFile::decodeName(to.path);
+    const QString destination = shown(to.path);
     emit status(tr("Copying \"%1\" to \"%2\"")
                     .arg(QFileInfo(source).fileName(), QFileInfo(destination).path()));
 
@@ -376,13 +410,15 @@ Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t uma
         return CopyOutcome::Failed;
     }
     const mode_t mode = m_permissions.fileMode(st.st_mode, umask);
-    FileDescriptor out(createFile(to.directory, to.name, to.path, mode));
+    FileDescriptor out(createFile(to.directory, to.name, finalLength(to.path), mode));
     if (!out.isValid()) {
         const bool full = isDiskFull(errno);
         emit error(tr("Can't open \"%1\" for writing.").arg(destination));
         return full ? CopyOutcome::DiskFull : CopyOutcome::Failed;
     }
-    switch (copyFileData(in.get(), out.get(), st, cancelRequested)) {
+    ContentHash hash;
+    const bool hashing = m_hashing && topLength > 0;
+    switch (copyFileData(in.get(), out.get(), st, cancelRequested, hashing ? &hash : nullptr)) {
     case DataResult::Done:
         break;
     case DataResult::ReadFailed:
@@ -411,11 +447,15 @@ Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t uma
         emit error(tr("Error changing timestamps on \"%1\".").arg(destination));
         return CopyOutcome::Failed;
     }
+    if (m_writeBack)
+        startWriteBack(out.get());
     // Some file systems report a failed write only when the file is closed.
     if (!out.close()) {
         const bool full = isDiskFull(errno);
         emit error(tr("Error writing to \"%1\".").arg(destination));
         return full ? CopyOutcome::DiskFull : CopyOutcome::Failed;
     }
+    if (hashing)
+        m_hashes.insert(to.path.mid(topLength), hash.finish());
     return CopyOutcome::Copied;
 }

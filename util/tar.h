@@ -4,10 +4,12 @@
 #include "util/treepermissions.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 #include <sys/types.h>
@@ -46,6 +48,29 @@ public:
     // The modes and group of everything copied or extracted from now on.
     void setPermissions(const TreePermissions &permissions) { m_permissions = permissions; }
 
+    // The directory written is a staging directory that becomes
+    // `destination` later: status lines and messages name paths below
+    // `destination`, and a tree copy skips or refuses the source's
+    // directories by it, not by the staging directory.
+    void setStaging(const QString &staging, const QString &destination);
+
+    // Called by the counts for every entry to be written: its type (S_IFREG,
+    // S_IFDIR or S_IFLNK, links as the copy leaves them) and size (a link's:
+    // its target's length; a hard link is not reported).
+    using EntryCounter = std::function<void(mode_t type, qint64 size)>;
+    void setEntryCounter(const EntryCounter &counter) { m_entryCounter = counter; }
+
+    // With hashing on, the content hash (ContentHash's text) of every regular
+    // file written, computed while its data passed, by its path relative to
+    // the destination of the copy or extraction.
+    void setHashing(bool on) { m_hashing = on; }
+    const QHash<QByteArray, QByteArray> &contentHashes() const { return m_hashes; }
+
+    // Whether each file's data starts on its way to disk as soon as the file
+    // is complete (the default), so that a flush before the commit has less
+    // to wait for.
+    void setWriteBack(bool on) { m_writeBack = on; }
+
     QString lastError() const { return m_lastError; }
     bool isCancelRequested() const { return cancelRequested.load(); }
 
@@ -83,6 +108,9 @@ private:
     struct TreeWalk
     {
         std::vector<DescentStep> descent;
+        // Length of the destination's path and its "/", taken off a path
+        // below it to give the relative path.
+        int topLength = 0;
         // The top-level destination of the copy: never descended into, so that
         // a destination inside the source does not copy itself into itself.
         bool hasDestination = false;
@@ -109,10 +137,20 @@ private:
                   const QByteArray &destinationPath, TreeWalk &walk);
     bool copySubdirectory(const Place &from, const Place &to, const DirectoryId &id,
                           TreeWalk &walk);
-    CopyOutcome copyOneFile(const Place &from, const Place &to, mode_t umask);
+    CopyOutcome copyOneFile(const Place &from, const Place &to, mode_t umask,
+                            int topLength = -1);
+    // A path written, as the user is to see it, and the length it will have
+    // once the staging directory has become the destination.
+    QString shown(const QByteArray &path) const;
+    int finalLength(const QByteArray &path) const;
+    void countEntry(mode_t type, qint64 size) const
+    {
+        if (m_entryCounter)
+            m_entryCounter(type, size);
+    }
     bool extractEntry(archive *reader, archive *writer, archive_entry *entry,
                       const QString &archivePath, const QString &destination,
-                      EntryPathCheck &check);
+                      const QString &shownDestination, EntryPathCheck &check);
     // Pushes the directory onto the descent unless it is already on it; false
     // for a link back to an ancestor (then *ancestor names it).
     static bool enterDirectory(const DirectoryId &id, const QByteArray &path, TreeWalk &walk,
@@ -124,6 +162,12 @@ private:
     QString m_lastError;
     std::atomic<bool> cancelRequested;
     TreePermissions m_permissions;
+    QByteArray m_staging;
+    QString m_shownDestination;
+    EntryCounter m_entryCounter;
+    bool m_hashing = false;
+    bool m_writeBack = true;
+    QHash<QByteArray, QByteArray> m_hashes;
 };
 
 #endif

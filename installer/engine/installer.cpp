@@ -2,6 +2,7 @@
 
 #include "installer/engine/installthread.h"
 #include "installer/engine/userprompt.h"
+#include "installer/transaction/transaction.h"
 
 #include <QFileInfo>
 
@@ -50,6 +51,22 @@ void Installer::install(const QString &source, const QString &destination)
     m_missingLibraries.clear();
     m_missingVersions.clear();
 
+    // What a killed run left is settled first, so that the question below
+    // is about the destination as it really is.
+    QString recovery;
+    switch (Transaction::recover(destination, &recovery)) {
+    case Transaction::NothingFound:
+        break;
+    case Transaction::RolledBack:
+    case Transaction::Completed:
+        emit status(recovery);
+        break;
+    case Transaction::Busy:
+    case Transaction::Failed:
+        emit error(recovery);
+        return;
+    }
+
     if (QFileInfo::exists(destination)
         && !prompt().askYesNo(parent(), tr("Destination Exists"),
                               tr("Destination directory \"%1\" already exists. Do you wish to "
@@ -64,6 +81,8 @@ void Installer::install(const QString &source, const QString &destination)
     m_permissions.setForAllUsers(m_installMode == 0);
     thread->setPermissions(m_permissions);
     thread->setModuleTree(m_moduleTree);
+    thread->setSpaceCheck(m_spaceCheck);
+    thread->setRecordOptions(options());
     connect(thread.get(), &InstallThread::error, this, &Installer::error, Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::status, this, &Installer::status, Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::progress, this, &Installer::progress,
@@ -75,6 +94,20 @@ void Installer::install(const QString &source, const QString &destination)
     connect(thread.get(), &InstallThread::installerFinished, this, &Installer::finished,
             Qt::QueuedConnection);
     thread->start(QThread::InheritPriority);
+}
+
+QStringList Installer::options() const
+{
+    QStringList options{QStringLiteral("install-mode=%1")
+                            .arg(m_installMode == 0 ? QStringLiteral("system")
+                                                    : QStringLiteral("user"))};
+    if (m_permissions.hasGroup())
+        options << QStringLiteral("group=%1").arg(m_permissions.group());
+    if (!m_moduleTree.isEmpty())
+        options << QStringLiteral("modulefiles=%1").arg(m_moduleTree);
+    if (!m_spaceCheck)
+        options << QStringLiteral("space-check=off");
+    return options;
 }
 
 void Installer::keepFindings(const QStringList &libraries, const QVector<MissingVersion> &versions)

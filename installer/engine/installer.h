@@ -41,8 +41,16 @@ public:
     // An installation for all users (install mode 0) gets fixed modes; one
     // given to a group belongs to it and is closed to others.
     void setGroup(gid_t group) { m_permissions.setGroup(group); }
+    // The modes and group the installation gets (meaningful once it began).
+    const TreePermissions &permissions() const { return m_permissions; }
     // A site's module tree that gets the modulefile too; none when empty.
     void setModuleTree(const QString &directory) { m_moduleTree = directory; }
+    // Whether the free space is checked before anything is written (the
+    // default).
+    void setSpaceCheck(bool on) { m_spaceCheck = on; }
+    bool spaceCheck() const { return m_spaceCheck; }
+    // The settings above as "name=value" lines, for the record and the log.
+    QStringList options() const;
 
     QString destination() const { return m_destination; }
     // The installation in progress or last run, if any (owned by this object).
@@ -70,6 +78,7 @@ private:
     UserPrompt *m_prompt;
     TreePermissions m_permissions;
     QString m_moduleTree;
+    bool m_spaceCheck = true;
 };
 
 #endif

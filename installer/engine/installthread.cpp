@@ -1,9 +1,13 @@
 #include "installer/engine/installthread.h"
 
 #include "installer/productidentity.h"
+#include "installer/transaction/installationrecord.h"
+#include "installer/transaction/spacecheck.h"
+#include "installer/transaction/transaction.h"
 #include "util/dependencyscan.h"
 #include "util/tar.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -14,28 +18,23 @@
 
 namespace {
 
-// Removes whatever stands at path without following it: a link goes itself,
-// never what it leads to; a directory only when it is empty. True when
-// nothing stands there afterwards; errno says why not.
-bool removeEntry(const QByteArray &path)
-{
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0)
-        return errno == ENOENT;
-    if (S_ISDIR(st.st_mode))
-        return ::rmdir(path.constData()) == 0;
-    return ::unlink(path.constData()) == 0 || errno == ENOENT;
-}
-
-// The marker is always a new, empty regular file: whatever stood there (a
-// link that the payload brought, a pipe) is removed, never opened.
+// The marker is always a new, empty regular file: whatever the payload put
+// at its name (a link, a pipe) is removed, never opened; a directory only
+// when it is empty.
 bool createMarker(const QByteArray &path)
 {
-    if (!removeEntry(path))
+    struct stat st;
+    if (::lstat(path.constData(), &st) == 0
+        && (S_ISDIR(st.st_mode) ? ::rmdir(path.constData()) : ::unlink(path.constData())) != 0)
         return false;
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           0666);
     return fd >= 0 && ::close(fd) == 0;
+}
+
+QString below(const QString &directory, const char *name)
+{
+    return directory + QLatin1Char('/') + QLatin1String(name);
 }
 
 } // namespace
@@ -55,6 +54,7 @@ InstallThread::InstallThread(const QString &source, const QString &destination)
     connect(tar, &Tar::status, this, &InstallThread::status, Qt::DirectConnection);
     connect(tar, &Tar::progress, this, &InstallThread::progress, Qt::DirectConnection);
     connect(tar, &Tar::cancelled, this, &InstallThread::cancelled, Qt::DirectConnection);
+    connect(this, &InstallThread::error, this, [this] { ++errors; }, Qt::DirectConnection);
 }
 
 InstallThread::~InstallThread()
@@ -101,34 +101,50 @@ void InstallThread::run()
         return;
     }
 
+    // Everything is written into the staging directory; leaving this
+    // function before the commit, for whatever reason, rolls it back.
     emit status(tr("Creating destination directory \"%1\"").arg(destination));
-    if (permissions.makePath(destination) != 0) {
-        const int number = errno;
-        emit error(tr("Could not create destination directory \"%1\". %2")
-                       .arg(destination, qt_error_string(number)));
+    Transaction transaction(destination);
+    transaction.setDurable(durable);
+    if (!transaction.begin()) {
+        emit error(transaction.errorString());
         return;
     }
-
-    // An earlier installation's marker goes before anything is written, so
-    // that a run that fails or is cancelled leaves no tree that looks installed.
-    const QString marker = destination + QLatin1String("/.installed");
-    const QByteArray encodedMarker = QFile::encodeName(marker);
-    if (!removeEntry(encodedMarker)) {
-        const int number = errno;
-        emit error(tr("Could not remove \"%1\". %2").arg(marker, qt_error_string(number)));
-        return;
-    }
+    const QString staging = transaction.stagingDirectory();
+    settleStagedParents(staging);
+    tar->setStaging(staging, destination);
+    tar->setHashing(recording);
+    tar->setWriteBack(durable);
 
     emit status(tr("Counting files"));
+    SpaceCheck space(destination);
+    if (spaceCheck)
+        tar->setEntryCounter([&space](mode_t type, qint64 size) {
+            if (S_ISDIR(type))
+                space.addDirectory();
+            else if (S_ISLNK(type))
+                space.addLink(size);
+            else
+                space.addFile(size);
+        });
     const int total = fromArchive ? tar->countArchiveEntries(archive)
                                   : tar->countFiles(source, destination);
+    tar->setEntryCounter(nullptr);
     if (total < 0)
         return;
+    // The marker, the record and the module and set-up files take little.
+    const QString shortage = spaceCheck ? space.shortage() : QString();
+    if (!shortage.isEmpty()) {
+        emit error(shortage);
+        return;
+    }
 
     emit status(tr("Copying files"));
-    const bool filled = fromArchive ? tar->extract(archive, destination, total)
-                                    : tar->copyDirectory(source, destination, total);
-    if (!filled)
+    const bool filled = fromArchive ? tar->extract(archive, staging, total)
+                                    : tar->copyDirectory(source, staging, total);
+    // A copy that reported failing files went on to report them all; it
+    // installs nothing.
+    if (!filled || errors > 0)
         return;
 
     if (QFileInfo::exists(QStringLiteral("/var/log/alps"))) {
@@ -137,18 +153,45 @@ void InstallThread::run()
             return;
     }
 
-    // The modulefile and the shell set-up belong to what the marker vouches for.
-    m_siteFiles = SiteFiles(destination, permissions);
+    // The modulefile and the shell set-up belong to what the marker vouches
+    // for; they name the destination, where they will be used.
+    m_siteFiles = SiteFiles(staging, permissions);
+    m_siteFiles.setInstalledRoot(destination);
     m_siteFiles.setModuleTree(moduleTree);
-    if (!m_siteFiles.write()) {
-        emit error(m_siteFiles.errorString());
+    if (!m_siteFiles.writeInstallationFiles()) {
+        emit error(m_siteFiles.errorString().replace(staging, destination));
         return;
     }
+    if (!moduleTree.isEmpty()) {
+        const QString problem = SiteFiles::moduleTreeProblem(moduleTree);
+        if (!problem.isEmpty()) {
+            emit error(problem);
+            return;
+        }
+    }
 
-    if (!createMarker(encodedMarker) || !permissions.settleFile(encodedMarker)) {
+    const QString marker = below(destination, Transaction::markerName);
+    const QByteArray stagedMarker = QFile::encodeName(below(staging, Transaction::markerName));
+    if (!createMarker(stagedMarker) || !permissions.settleFile(stagedMarker)) {
         emit error(tr("Could not create \"%1\".").arg(marker));
         return;
     }
+    if (recording && !writeRecord(staging))
+        return;
+
+    transaction.setPreviousEntries(previousEntries());
+    if (!transaction.commit()) {
+        emit error(transaction.errorString());
+        return;
+    }
+    // The destination itself is part of the installation, also when it
+    // existed before.
+    if (permissions.isFixed())
+        permissions.settleDirectory(QFile::encodeName(destination));
+    // Outside the destination: written only once the installation is there,
+    // and named in its record already.
+    if (!m_siteFiles.writeToModuleTree())
+        emit error(m_siteFiles.errorString());
 
     const QString libexec = destination + QLatin1String("/libexec/");
     resolveLibraryDependencies(libexec + QLatin1String(productIdentity.mainProgramName),
@@ -157,7 +200,65 @@ void InstallThread::run()
                                &m_missingVersions);
 
     emit missingLibrariesFound(m_missingLibraries, m_missingVersions);
-    emit installerFinished();
+    if (errors == 0)
+        emit installerFinished();
+}
+
+void InstallThread::settleStagedParents(const QString &staging) const
+{
+    if (!permissions.isFixed())
+        return;
+    // The missing directories on the way to a fresh destination are staged
+    // with it; they get the installation's modes as makePath would give them.
+    QString staged = QDir::cleanPath(staging);
+    QString final = QDir::cleanPath(QFileInfo(destination).absoluteFilePath());
+    while (!QFileInfo::exists(final) && final.size() > 1) {
+        permissions.settleDirectory(QFile::encodeName(staged));
+        staged = QFileInfo(staged).path();
+        final = QFileInfo(final).path();
+    }
+}
+
+bool InstallThread::writeRecord(const QString &staging)
+{
+    InstallationRecord record = InstallationRecord::forThisRun(
+        fromArchive ? QStringLiteral("archive") : QStringLiteral("tree"),
+        fromArchive ? below(QDir(source).absolutePath(), productIdentity.archiveName)
+                    : QDir(source).absolutePath(),
+        recordOptions);
+    QString problem;
+    bool ok = record.describeTree(staging, &problem, tar->contentHashes());
+    if (ok && !moduleTree.isEmpty())
+        record.registrations << InstallationRecord::Registration{
+            QStringLiteral("modulefile"),
+            permissions.forAllUsers() ? QStringLiteral("system") : QStringLiteral("user"),
+            QDir::cleanPath(QFileInfo(m_siteFiles.moduleTreeFile()).absoluteFilePath())};
+    const QString path = below(staging, InstallationRecord::fileName);
+    ok = ok && record.save(path, &problem);
+    if (ok && permissions.settleFile(QFile::encodeName(path)))
+        return true;
+    emit error(problem.isEmpty() ? tr("Could not create \"%1\".")
+                                       .arg(below(destination, InstallationRecord::fileName))
+                                 : problem.replace(staging, destination));
+    return false;
+}
+
+QSet<QByteArray> InstallThread::previousEntries()
+{
+    // Without a record (an installation by an older installer), nothing of
+    // the earlier installation is known, so everything of it stays.
+    const QString path = below(destination, InstallationRecord::fileName);
+    if (!QFileInfo::exists(path))
+        return {};
+    InstallationRecord previous;
+    QString problem;
+    if (!InstallationRecord::load(path, &previous, &problem)) {
+        emit status(tr("The record of the earlier installation cannot be read, so its files "
+                       "are kept: %1")
+                        .arg(problem));
+        return {};
+    }
+    return previous.paths();
 }
 
 bool InstallThread::copyCrayFiles()

@@ -5,6 +5,7 @@
 #include "util/dependencyscan.h"
 #include "util/treepermissions.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -12,8 +13,11 @@
 
 class Tar;
 
-// The worker: fills the destination from the installation source, writes the
-// ".installed" marker and scans the installed programs for missing libraries.
+// The worker: fills a staging directory beside or inside the destination
+// from the installation source, writes the ".installed" marker and the
+// installation record there, moves it all into place in one transaction and
+// scans the installed programs for missing libraries. Anything that stops it
+// before that (an error, a cancel) leaves the destination as it was.
 // Destroying a running thread cancels it and waits for it to stop.
 //
 // Every report, Tar's included, is emitted on the worker itself, so that a
@@ -37,6 +41,17 @@ public:
     // and a site's module tree that gets the modulefile too (none if empty).
     void setPermissions(const TreePermissions &permissions);
     void setModuleTree(const QString &directory) { moduleTree = directory; }
+    // Whether the free space and inodes are checked before anything is
+    // written (the default); some network file systems misreport them.
+    void setSpaceCheck(bool on) { spaceCheck = on; }
+    // The options of the run, as the installation record keeps them.
+    void setRecordOptions(const QStringList &options) { recordOptions = options; }
+    // Whether the new files are on disk before they are moved into place (and
+    // on their way there as soon as each is complete), and
+    // whether the installation gets its record with the files' hashes (both
+    // the default); off only to measure what they cost.
+    void setDurable(bool on) { durable = on; }
+    void setRecording(bool on) { recording = on; }
     // The modulefile and set-up scripts written; meaningful after installerFinished.
     const SiteFiles &siteFiles() const { return m_siteFiles; }
 
@@ -56,6 +71,9 @@ protected:
 
 private:
     bool copyCrayFiles();
+    bool writeRecord(const QString &staging);
+    void settleStagedParents(const QString &staging) const;
+    QSet<QByteArray> previousEntries();
 
     Tar *tar;
     QString source;
@@ -66,6 +84,12 @@ private:
     TreePermissions permissions;
     QString moduleTree;
     SiteFiles m_siteFiles;
+    bool spaceCheck = true;
+    bool durable = true;
+    bool recording = true;
+    QStringList recordOptions;
+    // Errors reported during this run, Tar's included.
+    int errors = 0;
 };
 
 #endif

@@ -1,8 +1,10 @@
 #include "installer/log/installationlog.h"
 
+#include "installer/desktop/desktoprecord.h"
 #include "installer/engine/installer.h"
 #include "installer/engine/userprompt.h"
 #include "installer/productidentity.h"
+#include "installer/transaction/installationrecord.h"
 #include "installer/transaction/statedirectory.h"
 
 #include <QDateTime>
@@ -13,7 +15,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-const char InstallationLog::fileName[] = ".installation.log";
 
 namespace {
 
@@ -102,8 +103,16 @@ void InstallationLog::writeHeader(const QStringList &options, const QString &com
     write(QStringLiteral("command"), command);
 }
 
+QString InstallationLog::whereSentence() const
+{
+    if (path().isEmpty())
+        return QString();
+    return tr("The log of this installation is in \"%1\".").arg(path());
+}
+
 QString InstallationLog::equivalentCommand(const QString &destination, bool reuseExisting,
-                                           bool allUsers, bool skipSpaceCheck)
+                                           bool allUsers, bool skipSpaceCheck,
+                                           const QStringList &options)
 {
     QStringList words{QStringLiteral("textinstall"), QStringLiteral("--accept-licence")};
     if (reuseExisting)
@@ -112,6 +121,8 @@ QString InstallationLog::equivalentCommand(const QString &destination, bool reus
         words << QStringLiteral("--all-users");
     if (skipSpaceCheck)
         words << QStringLiteral("--no-space-check");
+    for (const QString &option : options)
+        words << quoted(option);
     words << QStringLiteral("--") << quoted(destination);
     return words.join(QLatin1Char(' '));
 }
@@ -145,9 +156,25 @@ void InstallationLog::write(const QString &kind, const QString &text)
 bool InstallationLog::copyInto(const QString &directory)
 {
     QFile log(m_file.fileName());
-    QSaveFile copy(directory + QLatin1Char('/') + QLatin1String(fileName));
+    QSaveFile copy(directory + QLatin1Char('/') + QLatin1String(InstallationRecord::logFileName));
     if (!log.open(QIODevice::ReadOnly) || !copy.open(QIODevice::WriteOnly))
         return false;
     const QByteArray text = log.readAll();
     return copy.write(text) == text.size() && copy.commit();
+}
+
+void InstallationLog::keepWithInstallation(const QString &destination, const DesktopSteps &steps,
+                                           const TreePermissions &permissions)
+{
+    QString problem;
+    const QString record = destination + QLatin1Char('/')
+        + QLatin1String(InstallationRecord::fileName);
+    if (!recordDesktopSteps(destination, steps, &problem)
+        || !permissions.settleFile(QFile::encodeName(record)))
+        write(QStringLiteral("warning"),
+              problem.isEmpty() ? tr("Could not update \"%1\".").arg(record) : problem);
+    const QString copy = destination + QLatin1Char('/')
+        + QLatin1String(InstallationRecord::logFileName);
+    if (!copyInto(destination) || !permissions.settleFile(QFile::encodeName(copy)))
+        write(QStringLiteral("warning"), tr("Could not copy the log to \"%1\".").arg(copy));
 }

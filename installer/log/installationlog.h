@@ -1,6 +1,8 @@
 #ifndef ZARVO_LOG_INSTALLATIONLOG_H
 #define ZARVO_LOG_INSTALLATIONLOG_H
 
+#include "installer/desktop/desktopstep.h"
+
 #include <QFile>
 #include <QObject>
 #include <QString>
@@ -9,6 +11,7 @@
 #include <memory>
 
 class Installer;
+class TreePermissions;
 class UserPrompt;
 
 // The log of one run of either front end, in the user's state directory
@@ -28,8 +31,6 @@ class InstallationLog : public QObject
     Q_OBJECT
 
 public:
-    static const char fileName[];
-
     explicit InstallationLog(QObject *parent = nullptr);
     ~InstallationLog() override;
 
@@ -37,14 +38,18 @@ public:
     // without one).
     bool open();
     // Where the log is, for the messages that point to it.
-    QString path() const { return m_file.fileName(); }
+    QString path() const { return m_file.isOpen() ? m_file.fileName() : QString(); }
+    // The sentence that tells the user where the log is; empty without one.
+    QString whereSentence() const;
 
     // The versions and who runs it, the options and the textinstall command
     // line that repeats the choices.
     void writeHeader(const QStringList &options, const QString &command);
-    // The textinstall command line for an installation into `destination`.
+    // The textinstall command line for an installation into `destination`;
+    // `options` ("--name", "value", ...) come before the destination.
     static QString equivalentCommand(const QString &destination, bool reuseExisting,
-                                     bool allUsers, bool skipSpaceCheck);
+                                     bool allUsers, bool skipSpaceCheck,
+                                     const QStringList &options = {});
 
     // Logs every report of `installer` as it arrives; other receivers get
     // them as before.
@@ -56,6 +61,12 @@ public:
     void write(const QString &kind, const QString &text);
     // A copy of the log so far as `directory`/.installation.log.
     bool copyInto(const QString &directory);
+    // After the post-install sequence of a completed installation: adds
+    // its steps to the installation's record and puts a copy of the log
+    // next to it, both with the installation's permissions. What fails is
+    // logged as a warning; the installation stays as it is.
+    void keepWithInstallation(const QString &destination, const DesktopSteps &steps,
+                              const TreePermissions &permissions);
 
 public slots:
     void status(const QString &text) { write(QStringLiteral("status"), text); }

@@ -37,21 +37,34 @@ QStringList SiteFiles::installedFiles()
 
 bool SiteFiles::write()
 {
-    m_error.clear();
     m_files.clear();
     m_directories.clear();
+    return writeInstallationFiles() && writeToModuleTree();
+}
 
+SetupInstallation SiteFiles::installation() const
+{
     SetupInstallation installation;
-    installation.root = QDir::cleanPath(QDir(m_installDir).absolutePath());
+    installation.root = QDir::cleanPath(
+        QDir(m_installedRoot.isEmpty() ? m_installDir : m_installedRoot).absolutePath());
     installation.version = QLatin1String(productIdentity.version);
     for (const char *manualPages : {"share/man", "man"}) {
-        if (QFileInfo(below(installation.root, QLatin1String(manualPages))).isDir()) {
+        if (QFileInfo(below(m_installDir, QLatin1String(manualPages))).isDir()) {
             installation.manualPages = QLatin1String(manualPages);
             break;
         }
     }
-    const QString moduleText = moduleFileText(installation);
-    const QString texts[] = {moduleText, shSetupText(installation), cshSetupText(installation)};
+    return installation;
+}
+
+bool SiteFiles::writeInstallationFiles()
+{
+    m_error.clear();
+    // Kept for the module tree's copy, which may be written once the files
+    // have moved from where they were written.
+    const SetupInstallation installation = this->installation();
+    m_moduleText = moduleFileText(installation);
+    const QString texts[] = {m_moduleText, shSetupText(installation), cshSetupText(installation)};
 
     const QStringList files = installedFiles();
     for (int i = 0; i < files.size(); ++i) {
@@ -66,7 +79,19 @@ bool SiteFiles::write()
         if (!writeFile(below(path, parts.last()), texts[i]))
             return false;
     }
+    return true;
+}
 
+QString SiteFiles::moduleTreeFile() const
+{
+    if (m_moduleTree.isEmpty())
+        return QString();
+    return below(below(m_moduleTree, QLatin1String(moduleName)),
+                 QLatin1String(productIdentity.version));
+}
+
+bool SiteFiles::writeToModuleTree()
+{
     if (m_moduleTree.isEmpty())
         return true;
     m_error = moduleTreeProblem(m_moduleTree);
@@ -76,7 +101,8 @@ bool SiteFiles::write()
     const QString directory = below(m_moduleTree, QLatin1String(moduleName));
     if (!QFileInfo(directory).isDir() && !makeDirectory(directory))
         return false;
-    return writeFile(below(directory, QLatin1String(productIdentity.version)), moduleText);
+    return writeFile(moduleTreeFile(),
+                     m_moduleText.isNull() ? moduleFileText(installation()) : m_moduleText);
 }
 
 bool SiteFiles::makeDirectory(const QString &path)

@@ -1,6 +1,7 @@
 #ifndef ZARVO_SITE_SITEFILES_H
 #define ZARVO_SITE_SITEFILES_H
 
+#include "installer/site/setuptexts.h"
 #include "util/treepermissions.h"
 
 #include <QCoreApplication>
@@ -22,9 +23,20 @@ public:
     static QStringList installedFiles();
 
     void setModuleTree(const QString &directory) { m_moduleTree = directory; }
+    QString moduleTree() const { return m_moduleTree; }
+    // Where the installation will be used from, when it is written somewhere
+    // else first: the texts name this directory. By default the one written.
+    void setInstalledRoot(const QString &root) { m_installedRoot = root; }
 
     // Writes every file; false at the first failure, with errorString().
     bool write();
+    // The same in two parts: the files inside the installation, and the
+    // modulefile in the site's module tree (nothing without one), the same
+    // text even when the installation has moved since.
+    bool writeInstallationFiles();
+    bool writeToModuleTree();
+    // Where writeToModuleTree puts the modulefile; empty without a module tree.
+    QString moduleTreeFile() const;
     QString errorString() const { return m_error; }
 
     // What write() wrote, in order, so that it can be removed again: the
@@ -36,12 +48,15 @@ public:
     static QString moduleTreeProblem(const QString &directory);
 
 private:
+    SetupInstallation installation() const;
     bool makeDirectory(const QString &path);
     bool writeFile(const QString &path, const QString &text);
 
     QString m_installDir;
+    QString m_installedRoot;
     TreePermissions m_permissions;
     QString m_moduleTree;
+    QString m_moduleText;
     QString m_error;
     QStringList m_files;
     QStringList m_directories;

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -57,16 +58,26 @@ public:
     };
 
     static const char fileName[];
+    // The copy of the installation's log, next to the record.
+    static const char logFileName[];
     static const int formatVersion = 1;
+    // Files of the installation that the record does not list: the marker,
+    // the record itself and the log's copy, at the top.
+    static bool isOwnFile(const QByteArray &name);
 
     // Installer and product version, date and user of this run.
     static InstallationRecord forThisRun(const QString &sourceKind, const QString &sourcePath,
                                          const QStringList &options);
 
     // Describes every entry below `directory` as it is now, hashing each
-    // regular file by reading it. False with `error` when something cannot
-    // be read.
-    bool describeTree(const QString &directory, QString *error);
+    // regular file by reading it unless `hashes` has its hash already (by
+    // relative path, computed while it was written). False with `error` when
+    // something cannot be read.
+    bool describeTree(const QString &directory, QString *error,
+                      const QHash<QByteArray, QByteArray> &hashes = {});
+    // Describes the listed entries again as they are now below `directory`;
+    // those that are gone are dropped.
+    bool describeAgain(const QString &directory, const QSet<QByteArray> &paths, QString *error);
 
     QByteArray toText() const;
     // Written whole or not at all.

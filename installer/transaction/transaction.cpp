@@ -112,6 +112,9 @@ public:
     // The staged directories that meet one of the destination, with the mode
     // and times they are to pass on (read before any rename changes them).
     QVector<Merged> merged() const { return m_merged; }
+    // A directory of the destination with files of the site where the new
+    // tree has a file (the build failed with ENOTEMPTY).
+    QByteArray conflict() const { return m_conflict; }
 
 private:
     static Step removal(const QByteArray &path, const struct stat &st)
@@ -186,6 +189,14 @@ private:
             if (!Beneath::status(m_stage, path, &staged))
                 return false;
             const bool exists = Beneath::status(m_home, path, &present);
+            // A directory holding what the site put there is not given up
+            // for a file of the new tree.
+            if (exists && S_ISDIR(present.st_mode) && !S_ISDIR(staged.st_mode)
+                && !holdsOnlyPrevious(path)) {
+                m_conflict = path;
+                errno = ENOTEMPTY;
+                return false;
+            }
             if (S_ISDIR(staged.st_mode) && exists && S_ISDIR(present.st_mode)) {
                 cover(path, present);
                 m_merged.push_back({path, staged});
@@ -252,6 +263,7 @@ private:
     QSet<QByteArray> m_whole;
     QSet<QByteArray> m_covered;
     QVector<Merged> m_merged;
+    QByteArray m_conflict;
 };
 
 } // namespace
@@ -398,7 +410,8 @@ bool Transaction::commitFresh()
     const QByteArray top = m_chain.split('/').first();
     const Descriptor stage = Beneath::openDirectory(m_transaction.get(), TransactionFiles::stage);
     // The staged data must be on disk before the rename that shows it.
-    if (!stage.isValid() || ::syncfs(stage.get()) != 0 || !appendToJournal(Journal::plan({})))
+    if (!stage.isValid() || (m_durable && ::syncfs(stage.get()) != 0)
+        || !appendToJournal(Journal::plan({})))
         return failMoving(errno);
     int result = ::renameat2(stage.get(), top.constData(), m_home.get(), top.constData(),
                              RENAME_NOREPLACE);
@@ -429,6 +442,11 @@ bool Transaction::commitExisting()
     Beneath::Root stageRoot(stage.get()), homeRoot(m_home.get()), backupRoot(backup.get());
     CommitPlanner planner(stageRoot, homeRoot, m_previous, m_name);
     if (!backup.isValid() || !planner.build(&steps)) {
+        if (errno == ENOTEMPTY && !planner.conflict().isEmpty())
+            return fail(tr("Could not install \"%1\": a directory with files that are not part "
+                           "of the installation is in its place.")
+                            .arg(QDir(m_destination).filePath(QFile::decodeName(planner.conflict()))),
+                        ENOTEMPTY);
         if (errno == EEXIST)
             return fail(tr("Could not move the installed files into place in \"%1\": the "
                            "installation holds \"%2\", a name the installer keeps for itself.")
@@ -474,7 +492,7 @@ bool Transaction::commitExisting()
             return failMoving(errno);
     }
     // The commit point: every rename, and the new files' data, on disk first.
-    if (::syncfs(m_home.get()) != 0
+    if ((m_durable && ::syncfs(m_home.get()) != 0)
         || ::renameat(m_transaction.get(), TransactionFiles::journal, m_transaction.get(),
                       TransactionFiles::committed)
             != 0)

@@ -54,6 +54,9 @@ public:
     // record; those the new tree lacks are removed by the commit.
     void setPreviousEntries(const QSet<QByteArray> &paths) { m_previous = paths; }
     bool commit();
+    // Whether commit() makes the new files' data durable before the commit
+    // point (the default); off only to measure what that costs.
+    void setDurable(bool durable) { m_durable = durable; }
     // Restores the earlier state; true when nothing of the installation is
     // left.
     bool rollback();
@@ -93,6 +96,7 @@ private:
     struct timespec m_homeTimes[2] = {};
     QSet<QByteArray> m_previous;
     State m_state = Idle;
+    bool m_durable = true;
     QString m_error;
     int m_errorNumber = 0;
 };

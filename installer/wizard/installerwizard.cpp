@@ -22,6 +22,7 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     : QWizard(parent)
     , ui(new Ui::InstallerWizardForm)
     , installer(nullptr)
+    , log(nullptr)
     , forcedNextId(-1)
     , userIsRoot(false)
     , errorReported(false)
@@ -80,6 +81,7 @@ InstallerWizard::InstallerWizard(QWidget *parent)
     // making the window taller than the screen.
     new LabelScroller(ui->statusTextLabel, 5);
     new LabelScroller(ui->finishTextLabel, 8);
+    addLogPlaceLabels();
 
     applyUserDefaults();
 }
@@ -141,6 +143,7 @@ void InstallerWizard::changeEvent(QEvent *event)
             ui->allUsersRadioButton->setText(tr("&All Users (must be root)"));
         // The note says why the destination is refused, in the new language.
         showDestinationNote();
+        showLogPlace();
     }
     QWizard::changeEvent(event);
 }

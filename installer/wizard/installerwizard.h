@@ -8,7 +8,9 @@
 
 #include <sys/types.h>
 
+class InstallationLog;
 class Installer;
+class QLabel;
 class QUrl;
 namespace Ui { class InstallerWizardForm; }
 
@@ -65,6 +67,9 @@ private:
     void showStatus(const QString &text);
     void runAfterWork();
     void showFinishText();
+    // The error and cancelled pages say where the log of the run is.
+    void addLogPlaceLabels();
+    void showLogPlace();
     void openLicenceLink(const QUrl &link);
     void openReleaseNotes();
     void jumpTo(int id);
@@ -73,6 +78,8 @@ private:
 
     Ui::InstallerWizardForm *ui;
     Installer *installer;
+    InstallationLog *log;
+    QList<QLabel *> logPlaceLabels;
     QString sourceDir;
     mutable int forcedNextId;
     MessageBoxPrompt prompt;

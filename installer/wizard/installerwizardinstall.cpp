@@ -3,11 +3,14 @@
 
 #include "installer/desktop/postinstallsequence.h"
 #include "installer/engine/installer.h"
+#include "installer/log/installationlog.h"
 #include "installer/wizard/breakabletext.h"
 #include "ui_installerwizard.h"
 
 #include <QAbstractButton>
+#include <QFileInfo>
 #include <QTextDocumentFragment>
+#include <QVBoxLayout>
 
 void InstallerWizard::startInstallation()
 {
@@ -17,9 +20,22 @@ void InstallerWizard::startInstallation()
     if (destination != ui->destLineEdit->text())
         ui->destLineEdit->setText(destination);
 
-    installer = new Installer(this, &prompt);
+    // Every run leaves a log, whatever becomes of it.
+    log = new InstallationLog(this);
+    log->open();
+    installer = new Installer(this, log->loggingPrompt(&prompt));
     installer->setInstallMode(ui->allUsersRadioButton->isChecked() ? 0 : 1);
     installer->setModuleTree(moduleTree());
+    const QStringList moduleOption = moduleTree().isEmpty()
+        ? QStringList()
+        : QStringList{QStringLiteral("--modulefiles"), moduleTree()};
+    log->writeHeader(installer->options(),
+                     InstallationLog::equivalentCommand(destination,
+                                                        QFileInfo::exists(destination),
+                                                        installer->installMode() == 0, false,
+                                                        moduleOption));
+    log->observe(installer);
+    showLogPlace();
     connect(installer, &Installer::progress, ui->progressBar, &QProgressBar::setValue);
     connect(installer, &Installer::status, this, &InstallerWizard::showStatus);
     connect(installer, &Installer::error, this, &InstallerWizard::installer_error);
@@ -49,12 +65,15 @@ void InstallerWizard::installer_finished()
 void InstallerWizard::runAfterWork()
 {
     const QString destination = ui->destLineEdit->text();
-    runPostInstallSequence(*installer, destination, [this](const QString &text) {
+    const DesktopSteps steps = runPostInstallSequence(*installer, destination,
+                                                      [this](const QString &text) {
         // The steps run on this thread; repaint now so each text shows while
         // its step runs.
+        log->status(text);
         showStatus(text);
         ui->statusTextLabel->repaint();
     });
+    log->keepWithInstallation(destination, steps, installer->permissions());
     // The finish text is rich text: the destination must show as typed.
     finishedDestination = destination;
     showFinishText();
@@ -84,8 +103,40 @@ void InstallerWizard::installer_error(const QString &message)
     if (showingErrors)
         return;
     showingErrors = true;
-    while (!pendingErrors.isEmpty())
-        prompt.tell(this, UserPrompt::Critical, tr("Install Error"), pendingErrors.takeFirst());
+    while (!pendingErrors.isEmpty()) {
+        QString text = pendingErrors.takeFirst();
+        if (log && !log->whereSentence().isEmpty())
+            text += QStringLiteral("\n\n") + log->whereSentence();
+        prompt.tell(this, UserPrompt::Critical, tr("Install Error"), text);
+    }
     showingErrors = false;
     jumpTo(ErrorPageId);
+}
+
+void InstallerWizard::addLogPlaceLabels()
+{
+    const std::pair<QWizardPage *, QLabel *> pages[] = {{ui->cancelPage, ui->label_9},
+                                                        {ui->errorPage, ui->label_10}};
+    for (const auto &page : pages) {
+        auto *layout = qobject_cast<QVBoxLayout *>(page.first->layout());
+        if (!layout)
+            continue;
+        auto *label = new QLabel(page.first);
+        label->setObjectName(QStringLiteral("logPlaceLabel"));
+        label->setWordWrap(true);
+        label->hide();
+        layout->insertWidget(layout->indexOf(page.second) + 1, label);
+        logPlaceLabels << label;
+    }
+}
+
+void InstallerWizard::showLogPlace()
+{
+    const QString sentence = log ? log->whereSentence() : QString();
+    for (QLabel *label : qAsConst(logPlaceLabels)) {
+        label->setText(breakableAnywhere(sentence));
+        // Read out as it is, without the break opportunities.
+        label->setAccessibleName(sentence);
+        label->setVisible(!sentence.isEmpty());
+    }
 }

@@ -10,6 +10,7 @@ ZARVO_E2E_DISPLAYS, default 150 and up), so rows can run in parallel without
 stealing each other's keyboard focus. Exit status 77 means skipped.
 """
 
+import glob
 import hashlib
 import os
 import re
@@ -34,7 +35,8 @@ SKIP = 77
 # Used once by the installation and then deleted; and what post-install.sh leaves.
 CONSUMED = {"lumo-mime.xml", "post-install.sh"}
 # The marker, the modulefile and the shell set-up scripts with their folders.
-ADDED = {".installed", "doc/post-install.log", "modulefiles", "modulefiles/corvane-zarvo",
+ADDED = {".installed", ".installation-record", ".installation.log", "doc/post-install.log",
+         "modulefiles", "modulefiles/corvane-zarvo",
          "modulefiles/corvane-zarvo/" + VERSION, "etc", "etc/profile.d",
          "etc/profile.d/corvane-zarvo.sh", "etc/profile.d/corvane-zarvo.csh"}
 REWRITTEN = {"icons/corvane-zarvo.desktop"}
@@ -380,8 +382,8 @@ def case_walk(p, row):
 def walk_failing_copy(p):
     """A tree with one file the user cannot read: the copy reports one error
     and goes on to its end. The run ends on the error page (Back disabled,
-    Cancel closes) after one box, without the after-work of a finished
-    installation."""
+    Cancel closes) after one box, with nothing installed and without the
+    after-work."""
     # An ordinary user, who owns the tree but cannot read a file of mode 000.
     nobody = 65534 if os.geteuid() == 0 else None
     with Run("walk", "tree-unreadable-file", user=nobody) as run:
@@ -410,12 +412,13 @@ def walk_failing_copy(p):
             r.key(w, "Escape")  # Cancel closes
             check(r.wait(20) == 0, f"installer ended with status {r.proc.returncode}")
         menus = [f for d, _, fs in os.walk(run.home) for f in fs if "corvane-zarvo" in f]
-        check(os.path.exists(os.path.join(dest, "lumo-mime.xml")) and not menus,
-              f"after-work done after an error: {menus}")
+        check(not menus, f"after-work done after an error: {menus}")
+        check(os.listdir(os.path.dirname(dest)) == [], "a failed installation left files behind")
 
 
 def case_cancel(p, row):
-    """Cancel while the files are being copied: the cancel page, no marker, a partial tree."""
+    """Cancel while the files are being copied: the cancel page, which says
+    where the log is, and nothing left of the installation."""
     rows = {"archive": os.path.join(p.large_bundle, "bin", "installer"),
             "tree": os.path.join(p.large_tree, "libexec", "installer")}
     with Run("cancel", row) as run:
@@ -423,24 +426,30 @@ def case_cancel(p, row):
         with run.installer(rows[row], [dest]) as r:
             w = r.wait_window(g.WIZARD_TITLE)
             g.walk_to_install(r, w)
-            bulk = os.path.join(dest, "lib", "python")
-            g.wait_for("the copy to start", lambda: os.path.isdir(bulk) and os.listdir(bulk), 30, 0.01)
+            # The new tree fills a staging directory beside the destination.
+            stages = lambda: glob.glob(os.path.join(run.dir, ".zarvo-transaction-*", "stage", "dest"))
+            bulk = lambda: [os.path.join(d, "lib", "python") for d in stages()]
+            g.wait_for("the copy to start",
+                       lambda: any(os.path.isdir(b) and os.listdir(b) for b in bulk()), 30, 0.01)
+            stage = stages()[0]
             # Held still while the key goes in, so that the copy cannot outrun it.
             os.kill(r.proc.pid, signal.SIGSTOP)
             try:
+                copied = sum(len(f) for _, _, f in os.walk(stage))
                 r.xdo("key", "Escape")
             finally:
                 os.kill(r.proc.pid, signal.SIGCONT)
             r.wait_page(w, g.PAGES["cancelled"], 60)
             r.wait_text(w, "The installation was cancelled.", 10)
+            r.wait_text(w, "The log of this installation is in", 10)
             r.key(w, "Return")
             check(r.wait(20) == 0, f"installer ended with status {r.proc.returncode}")
             check(not r.windows("RELEASE-NOTES"), "release notes opened after a cancel")
-        check(not os.path.exists(os.path.join(dest, ".installed")), "marker written after a cancel")
-        copied = sum(len(f) for _, _, f in os.walk(dest))
         total = sum(len(f) for _, _, f in os.walk(p.large_tree))
-        check(0 < copied < total / 2, f"cancel was not mid-copy: {copied} of {total} files installed")
-        print(f"cancelled with {copied} of {total} files installed")
+        check(0 < copied < total / 2, f"cancel was not mid-copy: {copied} of {total} files copied")
+        left = [n for n in os.listdir(run.dir) if "dest" in n or "zarvo-transaction" in n]
+        check(not left, f"a cancelled installation left {left}")
+        print(f"cancelled with {copied} of {total} files copied, nothing left")
 
 
 def case_unwritable(p, row):

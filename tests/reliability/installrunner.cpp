@@ -5,10 +5,14 @@
 // as another user or under another locale, which must be chosen before the
 // process starts. Arguments are bytes in the locale's encoding, like the
 // program's own command line; without arguments the paths come hex-encoded
-// in ZARVO_RUNNER_SOURCE and ZARVO_RUNNER_DESTINATION. Exit status 0, or 3
+// in ZARVO_RUNNER_SOURCE and ZARVO_RUNNER_DESTINATION. With
+// ZARVO_RUNNER_ANSWER=no every question is answered No. SIGINT and SIGTERM
+// cancel the installation as the text installer does. Exit status 0, or 3
 // when the installation did not end within a minute.
 
+#include "installer/engine/installer.h"
 #include "tests/reliability/reliabilitysupport.h"
+#include "textinstall/signalwatcher.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -30,10 +34,14 @@ int main(int argc, char *argv[])
         return 2;
     }
     Reliability::ScriptedPrompt prompt;
+    prompt.answer = qgetenv("ZARVO_RUNNER_ANSWER") != "no";
     Reliability::Reports reports;
-    const bool ended = Reliability::runInstallation(QFile::decodeName(source),
-                                                    QFile::decodeName(destination), &prompt,
-                                                    &reports);
+    SignalWatcher watcher;
+    const bool ended = Reliability::runInstallation(
+        QFile::decodeName(source), QFile::decodeName(destination), &prompt, &reports, 60000,
+        [&watcher](Installer &installer) {
+            QObject::connect(&watcher, &SignalWatcher::interrupted, &installer, &Installer::cancel);
+        });
     for (const QString &question : qAsConst(prompt.questions))
         std::printf("question\t%s\n", question.toUtf8().replace('\n', "\\n").constData());
     for (const QString &line : qAsConst(reports.log))

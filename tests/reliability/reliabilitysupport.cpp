@@ -1,6 +1,7 @@
 #include "tests/reliability/reliabilitysupport.h"
 
 #include "installer/engine/installer.h"
+#include "installer/transaction/installationrecord.h"
 #include "tests/support/siteentries.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <archive.h>
@@ -21,6 +23,7 @@
 #include <sched.h>
 #include <fcntl.h>
 #include <memory>
+#include <csignal>
 #include <cstring>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -31,7 +34,7 @@ namespace Reliability {
 bool ScriptedPrompt::askYesNo(QObject *, const QString &title, const QString &text)
 {
     questions << title + QStringLiteral(": ") + text;
-    return true;
+    return answer;
 }
 
 void ScriptedPrompt::tell(QObject *, Severity, const QString &title, const QString &text)
@@ -204,7 +207,8 @@ void listInto(const QByteArray &root, const QByteArray &relative,
     while (dirent *e = ::readdir(dir)) {
         const QByteArray name = e->d_name;
         if (name == "." || name == ".."
-            || (relative.isEmpty() && name == ".installed" && detail == Detail::Content))
+            || (relative.isEmpty() && InstallationRecord::isOwnFile(name)
+                && detail == Detail::Content))
             continue;
         const QByteArray rel = relative.isEmpty() ? name : relative + '/' + name;
         const QByteArray path = root + '/' + rel;
@@ -330,6 +334,12 @@ bool isKnownError(const QString &text)
         // SiteFiles
         "Could not create directory \"%1\": %2.",
         "Could not write \"%1\": %2.",
+        // Transaction, SpaceCheck
+        "Could not move the installed files into place in \"%1\": %2",
+        "Could not install \"%1\": a directory with files that are not part of the "
+        "installation is in its place.",
+        "Not enough free space in \"%1\": the installation needs %2, %3 are free.",
+        "Not enough free inodes in \"%1\": the installation needs %2, %3 are free.",
     };
     static const QList<QRegularExpression> patterns = [] {
         QList<QRegularExpression> list;
@@ -423,10 +433,12 @@ void deliverQueuedReports()
 }
 
 bool runInstallation(const QString &source, const QString &destination, UserPrompt *prompt,
-                     Reports *reports, int timeoutMs)
+                     Reports *reports, int timeoutMs, const std::function<void(Installer &)> &setUp)
 {
     Installer installer(nullptr, prompt);
     record(&installer, reports);
+    if (setUp)
+        setUp(installer);
     installer.install(source, destination);
     // The worker's end has no signal of its own; its thread leaving the
     // process is the sign.
@@ -448,8 +460,21 @@ bool runInstallation(const QString &source, const QString &destination, UserProm
     return done;
 }
 
+namespace {
+
+// A helper in a process group of its own: a kill reaches whatever it forked
+// too, as at power loss, and nothing outlives the test holding its output.
+class GroupedHelper : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::setpgid(0, 0); }
+};
+
+} // namespace
+
 bool runInHelper(const QByteArray &source, const QByteArray &destination, bool unprivileged,
-                 const QStringList &environment, Reports *reports, QString *why)
+                 const QStringList &environment, Reports *reports, QString *why,
+                 int signalAfterMs, int signalNumber)
 {
     QString program = QStringLiteral(ZARVO_INSTALLRUNNER);
     QStringList arguments;
@@ -479,7 +504,7 @@ bool runInHelper(const QByteArray &source, const QByteArray &destination, bool u
     env.insert(QStringLiteral("ZARVO_RUNNER_SOURCE"), QString::fromLatin1(source.toHex()));
     env.insert(QStringLiteral("ZARVO_RUNNER_DESTINATION"),
                QString::fromLatin1(destination.toHex()));
-    QProcess process;
+    GroupedHelper process;
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
@@ -487,11 +512,20 @@ bool runInHelper(const QByteArray &source, const QByteArray &destination, bool u
         *why = program + QStringLiteral(": ") + process.errorString();
         return false;
     }
+    const pid_t group = pid_t(process.processId());
+    if (signalAfterMs >= 0) {
+        QThread::msleep(ulong(signalAfterMs));
+        ::kill(signalNumber == SIGKILL ? -group : group, signalNumber);
+    }
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished(10000);
         *why = QStringLiteral("the helper did not end within two minutes");
         return false;
+    }
+    if (signalAfterMs >= 0) {
+        ::kill(-group, SIGKILL);
+        return true;
     }
     const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0
@@ -529,6 +563,11 @@ QString verify(Outcome outcome, const Reports &reports, const QMap<QByteArray, Q
     for (const QString &error : reports.errors) {
         if (!isKnownError(error))
             return QStringLiteral("unknown error: ") + error;
+    }
+    // The user sees the final paths only.
+    for (const QString &line : reports.log) {
+        if (line.contains(QLatin1String(".zarvo-transaction")))
+            return QStringLiteral("the staging directory shows: ") + line;
     }
     if (reports.cancelled)
         return QStringLiteral("cancelled: ") + reports.summary();

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include <sys/types.h>
 
 class Installer;
@@ -25,6 +27,8 @@ public:
 
     QStringList questions;
     QStringList messages;
+    // The answer to every question.
+    bool answer = true;
 };
 
 // One entry of a generated installation. Paths are raw bytes, relative.
@@ -55,8 +59,9 @@ enum class ArchiveFormat { Gnu, Pax };
 bool writeArchive(const Tree &tree, const QByteArray &path, QString *why,
                   ArchiveFormat format = ArchiveFormat::Gnu);
 
-// What is installed below a directory, the ".installed" marker and the files
-// that every installation writes beside its payload excluded:
+// What is installed below a directory, the ".installed" marker, the record,
+// the log and the files that every installation writes beside its payload
+// excluded:
 // relative path -> "d", "f:<content>" or "l:<target>".
 QMap<QByteArray, QByteArray> listTree(const QByteArray &directory);
 
@@ -109,17 +114,20 @@ void record(Installer *installer, Reports *reports);
 // terminal report came and the worker thread has ended. False when that did
 // not happen within `timeoutMs`. Afterwards every queued report has been
 // delivered. A copy goes on after a file that failed, so an error alone does
-// not end the wait.
+// not end the wait. `setUp` may set the Installer up before it starts.
 bool runInstallation(const QString &source, const QString &destination, UserPrompt *prompt,
-                     Reports *reports, int timeoutMs = 60000);
+                     Reports *reports, int timeoutMs = 60000,
+                     const std::function<void(Installer &)> &setUp = {});
 
 // Runs the installation in the helper program installrunner, as the
 // unprivileged user nobody when `unprivileged` and this process is root, with
 // `environment` ("NAME=value") added to this process's environment. Source
 // and destination are raw bytes. False, with `why`, when the helper could not
-// run or did not end.
+// run or did not end. With `signalAfterMs`, the helper gets `signalNumber`
+// that long after it started and its reports are not read.
 bool runInHelper(const QByteArray &source, const QByteArray &destination, bool unprivileged,
-                 const QStringList &environment, Reports *reports, QString *why);
+                 const QStringList &environment, Reports *reports, QString *why,
+                 int signalAfterMs = -1, int signalNumber = 0);
 
 // How a run must end.
 enum class Outcome {

@@ -1,29 +1,42 @@
 // A hurried user: installations in both modes stopped after a random
 // (seeded) delay, through Installer::cancel and by destroying the Installer.
 // Every stop must return (a 10 s bound, a hang detector), end in exactly one
-// report, leave no marker after an incomplete copy, and leak no thread and no
-// file descriptor.
+// report, leave nothing of an incomplete installation, and leak no thread and
+// no file descriptor.
+//
+// And a killed one: an installation process killed (SIGKILL) or stopped
+// (SIGTERM) at a random moment, then the installer run again on the same
+// destination, must leave it exactly as it was before or completely
+// installed, with nothing of the mechanism left beside it.
 
 #include "installer/engine/installer.h"
+#include "installer/transaction/statedirectory.h"
 #include "tests/reliability/reliabilitysupport.h"
 #include "tests/support/testenvironment.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 
 using namespace Reliability;
 
 namespace {
 const int runsPerRow = 100;
+const int killsPerRow = 50;
 const qint64 stopBoundMs = 10000;
+// A file of the earlier installation that the new one no longer has, and one
+// that the site added to it.
+const QByteArray droppedFile = "share/dropped-in-2.txt";
+const QByteArray siteFile = "site-notes.txt";
 } // namespace
 
 class tst_CancelStress : public QObject
@@ -34,6 +47,8 @@ private slots:
     void initTestCase();
     void stop_data();
     void stop();
+    void kill_data();
+    void kill();
 
 private:
     QTemporaryDir scratch;
@@ -43,6 +58,8 @@ private:
     QString archiveSource;
     QMap<QByteArray, QByteArray> expectedCopy;
     QMap<QByteArray, QByteArray> expectedArchive;
+    // An earlier installation with a file the new one drops and a site's file.
+    QString earlier;
 };
 
 void tst_CancelStress::initTestCase()
@@ -67,6 +84,17 @@ void tst_CancelStress::initTestCase()
              qPrintable(why));
     expectedCopy = expectedListing(tree, true);
     expectedArchive = expectedListing(tree, false);
+
+    Tree first = generateTree(4141, 40, 6 * 1024);
+    first.append({Entry::File, droppedFile, "only in the earlier version", 0644});
+    const QString firstSource = work.filePath(QStringLiteral("first"));
+    QVERIFY(QDir().mkpath(firstSource) && writeTree(first, QFile::encodeName(firstSource)));
+    earlier = work.filePath(QStringLiteral("earlier"));
+    ScriptedPrompt prompt;
+    Reports reports;
+    QVERIFY(runInstallation(firstSource, earlier, &prompt, &reports));
+    QVERIFY2(reports.finished == 1, qPrintable(reports.summary()));
+    QVERIFY(writeTree({{Entry::File, siteFile, "the site's own", 0644}}, QFile::encodeName(earlier)));
 }
 
 void tst_CancelStress::stop_data()
@@ -155,8 +183,11 @@ void tst_CancelStress::stop()
 
         const QMap<QByteArray, QByteArray> installed = listTree(QFile::encodeName(destination));
         const bool marker = QFile::exists(destination + QStringLiteral("/.installed"));
-        if (reports.cancelled)
+        if (reports.cancelled) {
             QVERIFY2(!marker, qPrintable(what + QStringLiteral(": marker after a cancelled copy")));
+            QVERIFY2(installed.isEmpty() && QFileInfo::exists(destination) == exists,
+                     qPrintable(what + QStringLiteral(": left behind after a cancel")));
+        }
         if (marker || reports.finished) {
             QVERIFY2(marker, qPrintable(what + QStringLiteral(": finished without the marker")));
             QVERIFY2(installed == expected,
@@ -167,7 +198,7 @@ void tst_CancelStress::stop()
             ++finished;
         } else {
             ++cancelled;
-            if (!installed.isEmpty() && installed.size() < expected.size())
+            if (reports.statuses.contains(QStringLiteral("Copying files")))
                 ++midway;
         }
         delete installer;
@@ -183,6 +214,113 @@ void tst_CancelStress::stop()
           "within %.2f ms (median %.2f ms)",
           QTest::currentDataTag(), runsPerRow, fullRunMs, cancelled, midway, finished,
           stopNs.last() / 1e6, stopNs.at(stopNs.size() / 2) / 1e6);
+}
+
+void tst_CancelStress::kill_data()
+{
+    QTest::addColumn<bool>("archive");
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<int>("signalNumber");
+    for (const int signalNumber : {SIGKILL, SIGTERM}) {
+        for (const bool archive : {false, true}) {
+            for (const bool existing : {false, true})
+                QTest::addRow("%s, %s, %s", archive ? "archive" : "copy",
+                              existing ? "over an earlier installation" : "fresh",
+                              signalNumber == SIGKILL ? "SIGKILL" : "SIGTERM")
+                    << archive << existing << signalNumber;
+        }
+    }
+}
+
+void tst_CancelStress::kill()
+{
+    QFETCH(bool, archive);
+    QFETCH(bool, existing);
+    QFETCH(int, signalNumber);
+    const QString source = archive ? archiveSource : copySource;
+    const QString destination = work.filePath(QStringLiteral("killed"));
+    const QByteArray encoded = QFile::encodeName(destination);
+    // A complete re-install is the new payload and what the site added; the
+    // earlier installation's other files are gone.
+    QMap<QByteArray, QByteArray> complete = archive ? expectedArchive : expectedCopy;
+    if (existing)
+        complete.insert(siteFile, "f:the site's own");
+
+    const auto prepare = [&] {
+        removeTree(encoded);
+        return !existing
+            || QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), earlier, destination})
+            == 0;
+    };
+    Reports reports;
+    const auto runHelper = [&](const QString &from, bool answer, int delayMs, QString *why) {
+        reports = Reports();
+        return runInHelper(QFile::encodeName(from), encoded, false,
+                           answer ? QStringList() : QStringList{"ZARVO_RUNNER_ANSWER=no"},
+                           &reports, why, delayMs, signalNumber);
+    };
+    const auto leftovers = [&] {
+        QStringList found = QDir(work.path()).entryList(QDir::AllEntries | QDir::Hidden
+                                                       | QDir::NoDotAndDotDot)
+                                .filter(QStringLiteral("zarvo-transaction"));
+        found += QDir(stateDirectory() + QStringLiteral("/transactions"))
+                     .entryList(QDir::Files | QDir::Hidden);
+        return found.join(QLatin1Char(' '));
+    };
+
+    // A whole run first: the re-install itself, and its length spreads the
+    // kills over the whole installation.
+    QString why;
+    QVERIFY(prepare());
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY2(runHelper(source, true, -1, &why), qPrintable(why));
+    const int fullRunMs = int(std::max<qint64>(clock.elapsed(), 1));
+    QCOMPARE(listTree(encoded), complete);
+    QVERIFY(!listTree(encoded).contains(droppedFile));
+    QVERIFY(QFileInfo(destination + QStringLiteral("/.installed")).isFile());
+
+    QRandomGenerator random(quint32(archive * 4 + existing * 2 + (signalNumber == SIGKILL) + 11));
+    int asBefore = 0, completed = 0, midway = 0;
+    QElapsedTimer total;
+    total.start();
+    for (int i = 0; i < killsPerRow; ++i) {
+        QVERIFY(prepare());
+        const QMap<QByteArray, QByteArray> before = snapshotTree(encoded, true);
+        const int delayMs = int(random.bounded(fullRunMs * 11 / 10 + 1));
+        const QString what = QStringLiteral("run %1, signal after %2 ms").arg(i).arg(delayMs);
+        QVERIFY2(runHelper(source, true, delayMs, &why), qPrintable(what + QStringLiteral(": ") + why));
+        // Caught in the middle: the killed run left work for the next one.
+        const QMap<QByteArray, QByteArray> killed = snapshotTree(encoded, true);
+        // (Times of the parent noted but nothing begun need no word.)
+        const bool interrupted = leftovers().contains(QLatin1String("zarvo-transaction"))
+            || (killed != before && !QFileInfo::exists(destination + QStringLiteral("/.installed")));
+        midway += interrupted;
+        // The next run finds what is left, settles it, and then installs
+        // nothing: it declines the question, or has no installation files.
+        QVERIFY2(runHelper(work.filePath(QStringLiteral("no-source")), false, -1, &why),
+                 qPrintable(what + QStringLiteral(": ") + why));
+        // And says so.
+        if (interrupted)
+            QVERIFY2(reports.statuses.value(0).startsWith(QLatin1String("Restored \""))
+                         || reports.statuses.value(0).startsWith(QLatin1String("Completed ")),
+                     qPrintable(what + QStringLiteral(": ") + reports.summary()));
+        const QMap<QByteArray, QByteArray> after = snapshotTree(encoded, true);
+        if (after == before) {
+            ++asBefore;
+        } else {
+            QVERIFY2(listTree(encoded) == complete
+                         && QFileInfo(destination + QStringLiteral("/.installed")).isFile(),
+                     qPrintable(what + QStringLiteral(": neither as before nor complete")));
+            ++completed;
+        }
+        QVERIFY2(leftovers().isEmpty(), qPrintable(what + QStringLiteral(": left ") + leftovers()));
+    }
+    qInfo("%s: %d kills (whole run %d ms) in %.1f s, %d left a transaction behind: %d as "
+          "before, %d complete, nothing left",
+          QTest::currentDataTag(), killsPerRow, fullRunMs, total.elapsed() / 1000.0, midway,
+          asBefore, completed);
+    removeTree(encoded);
 }
 
 ZARVO_TEST_MAIN_CORE(tst_CancelStress)

@@ -2,11 +2,13 @@
 // up, a destination that the user may not write, a source file or archive
 // that the user may not read. Both modes, through the real Installer.
 
+#include "installer/engine/installer.h"
 #include "tests/reliability/reliabilitysupport.h"
 #include "tests/support/testenvironment.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -66,21 +68,30 @@ void tst_DiskFaults::initTestCase()
 void tst_DiskFaults::fullDisk_data()
 {
     QTest::addColumn<bool>("archive");
-    QTest::newRow("copy onto a full file system") << false;
-    QTest::newRow("extraction onto a full file system") << true;
+    QTest::addColumn<bool>("spaceCheck");
+    QTest::newRow("copy: too little free space") << false << true;
+    QTest::newRow("extraction: too little free space") << true << true;
+    QTest::newRow("copy onto a full file system") << false << false;
+    QTest::newRow("extraction onto a full file system") << true << false;
 }
 
 void tst_DiskFaults::fullDisk()
 {
     QFETCH(bool, archive);
-    TmpfsMount disk(work.filePath(QStringLiteral("small-%1").arg(archive)), "512k");
+    QFETCH(bool, spaceCheck);
+    TmpfsMount disk(work.filePath(QStringLiteral("small-%1-%2").arg(archive).arg(spaceCheck)),
+                    "512k");
     if (!disk.mounted)
         QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here (%1); CI runs as root")
                                  .arg(disk.reason)));
     const QByteArray destination = disk.path + "/zarvo";
     ScriptedPrompt prompt;
     Reports reports;
-    QVERIFY(runInstallation(source(archive), QFile::decodeName(destination), &prompt, &reports));
+    const QMap<QByteArray, QByteArray> before = snapshotTree(disk.path, true);
+    QVERIFY(runInstallation(source(archive), QFile::decodeName(destination), &prompt, &reports,
+                            60000, [spaceCheck](Installer &installer) {
+                                installer.setSpaceCheck(spaceCheck);
+                            }));
     // One error, then the run stops: not one box per remaining file.
     const QString why = verify(Outcome::Refused, reports, expectedListing(tree, !archive),
                                destination);
@@ -91,7 +102,15 @@ void tst_DiskFaults::fullDisk()
     for (int i = failed + 1; i < reports.log.size(); ++i)
         QVERIFY2(!reports.log.at(i).startsWith(QStringLiteral("status\t")),
                  qPrintable(QStringLiteral("work went on after the error: ") + reports.log.at(i)));
-    if (archive) {
+    // Nothing is left of it, whether it was refused before it began or the
+    // disk filled up on the way.
+    QCOMPARE(snapshotTree(disk.path, true), before);
+    if (spaceCheck) {
+        const QRegularExpression figures(QStringLiteral(
+            "^Not enough free space in \"%1\": the installation needs [0-9.]+ [KM]iB, "
+            "[0-9.]+ KiB are free\\.$").arg(QRegularExpression::escape(QFile::decodeName(destination))));
+        QVERIFY2(figures.match(reports.errors.first()).hasMatch(), qPrintable(reports.errors.first()));
+    } else if (archive) {
         const QString cause = QString::fromLocal8Bit(std::strerror(ENOSPC));
         QVERIFY2(reports.errors.first().contains(cause),
                  qPrintable(QStringLiteral("the error does not say the disk is full: ")
@@ -110,14 +129,14 @@ void tst_DiskFaults::unprivileged_data()
                 << archive << QStringLiteral("parent not writable") << int(Outcome::Refused);
         QTest::addRow("%s: existing destination of root", mode)
                 << archive << QStringLiteral("destination not writable") << int(Outcome::Refused);
-        QTest::addRow("%s: marker cannot be written", mode)
+        QTest::addRow("%s: nothing can be written at the top", mode)
                 << archive << QStringLiteral("top not writable") << int(Outcome::Refused);
         // Replaced in both modes; what the links lead to is never touched.
         QTest::addRow("%s: links of an earlier installation in the destination", mode)
                 << archive << QStringLiteral("earlier links") << int(Outcome::Exact);
     }
     QTest::newRow("copy: one source file unreadable")
-            << false << QStringLiteral("file unreadable") << int(Outcome::Accounted);
+            << false << QStringLiteral("file unreadable") << int(Outcome::Refused);
     QTest::newRow("copy: a source directory cannot be listed")
             << false << QStringLiteral("directory unlistable") << int(Outcome::Refused);
     QTest::newRow("copy: a source directory cannot be searched")
@@ -247,13 +266,16 @@ void tst_DiskFaults::unprivileged()
              qPrintable(why));
     why = verify(Outcome(outcome), reports, expected, QFile::encodeName(destination));
     QVERIFY2(why.isEmpty(), qPrintable(why + QStringLiteral("\n") + reports.log.join(QLatin1Char('\n'))));
+    // A file that fails installs nothing at all.
     if (damage == QLatin1String("file unreadable")) {
-        QVERIFY2(reports.finished == 1 && reports.errors.size() == 1
-                         && reports.errors.first().startsWith(QStringLiteral("Can't open \"")),
+        QVERIFY2(reports.finished == 0 && reports.errors.size() == 1
+                         && reports.errors.first().startsWith(QStringLiteral("Can't open \""))
+                         && !QFileInfo::exists(destination),
                  qPrintable(reports.summary()));
     }
     if (damage == QLatin1String("top not writable"))
-        QVERIFY2(reports.errors.first().startsWith(QStringLiteral("Could not create \"")),
+        QVERIFY2(reports.errors.first().startsWith(
+                     QStringLiteral("Could not create destination directory \"")),
                  qPrintable(reports.summary()));
     // Nothing is installed from a tree that cannot be read whole.
     if (damage.startsWith(QLatin1String("directory")))

@@ -1,5 +1,8 @@
 #include "fixture.h"
 
+#include "installer/transaction/installationrecord.h"
+#include "util/contenthash.h"
+
 #include "tests/support/siteentries.h"
 #include "tests/support/testenvironment.h"
 
@@ -179,7 +182,8 @@ bool removeLicenceFile(const QString &sourceDir, const QString &name)
 
 QString compareTrees(const QString &expected, const QString &actual, QStringList ignored)
 {
-    ignored << QStringLiteral(".installed") << siteEntries();
+    ignored << QStringLiteral(".installed") << QLatin1String(InstallationRecord::fileName)
+            << QLatin1String(InstallationRecord::logFileName) << siteEntries();
     QStringList problems;
     const QStringList want = listing(expected);
     const QStringList have = listing(actual);
@@ -211,6 +215,32 @@ QString compareTrees(const QString &expected, const QString &actual, QStringList
         if (!ignored.contains(name) && !wantSet.contains(name))
             problems << QStringLiteral("unexpected: %1").arg(name);
     }
+    return problems.join(QLatin1Char('\n'));
+}
+
+QString checkRecord(const QString &destination)
+{
+    InstallationRecord record;
+    QString problem;
+    if (!InstallationRecord::load(destination + QLatin1Char('/')
+                                      + QLatin1String(InstallationRecord::fileName),
+                                  &record, &problem))
+        return problem;
+    QStringList problems;
+    QSet<QString> recorded;
+    for (const InstallationRecord::Entry &entry : qAsConst(record.entries)) {
+        const QString name = QFile::decodeName(entry.path);
+        recorded.insert(name);
+        if (entry.type == InstallationRecord::Entry::File
+            && entry.hash != ContentHash::ofBytes(readFile(destination + QLatin1Char('/') + name)))
+            problems << QStringLiteral("wrong hash: %1").arg(name);
+    }
+    for (const QString &name : listing(destination)) {
+        if (!recorded.remove(name) && !InstallationRecord::isOwnFile(QFile::encodeName(name)))
+            problems << QStringLiteral("not recorded: %1").arg(name);
+    }
+    for (const QString &name : qAsConst(recorded))
+        problems << QStringLiteral("recorded, not installed: %1").arg(name);
     return problems.join(QLatin1Char('\n'));
 }
 

@@ -42,6 +42,9 @@ QString compareTrees(const QString &expected, const QString &actual,
 QStringList listing(const QString &root);
 // Regular files below root.
 int countFiles(const QString &root);
+// Empty when the installation record in `destination` lists exactly what is
+// installed there, with the right hashes; else what is wrong.
+QString checkRecord(const QString &destination);
 
 // The environment for the program: the test's own (temporary HOME and XDG_*),
 // without a pager or a desktop session.

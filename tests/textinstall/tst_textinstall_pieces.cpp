@@ -102,8 +102,9 @@ void TestTextInstallPieces::commandLine_data()
     QTest::newRow("all options and a directory")
         << QStringList{QStringLiteral("--yes"), QStringLiteral("/opt/z"),
                        QStringLiteral("--accept-licence"), QStringLiteral("--all-users"),
-                       QStringLiteral("--no-desktop"), QStringLiteral("--no-post-install")}
-        << run << install << QStringLiteral("/opt/z") << QStringLiteral("lyadp");
+                       QStringLiteral("--no-desktop"), QStringLiteral("--no-post-install"),
+                       QStringLiteral("--no-space-check")}
+        << run << install << QStringLiteral("/opt/z") << QStringLiteral("lyadps");
     QTest::newRow("the later directory wins")
         << QStringList{QStringLiteral("/a"), QStringLiteral("/b")} << run << install
         << QStringLiteral("/b") << QString();
@@ -170,7 +171,8 @@ void TestTextInstallPieces::commandLine()
     QString set;
     for (const auto &flag : {qMakePair('l', line.acceptLicence()), qMakePair('y', line.assumeYes()),
                              qMakePair('a', line.allUsers()), qMakePair('d', line.noDesktop()),
-                             qMakePair('p', line.noPostInstall()), qMakePair('u', line.purge()),
+                             qMakePair('p', line.noPostInstall()),
+                             qMakePair('s', line.noSpaceCheck()), qMakePair('u', line.purge()),
                              qMakePair('A', line.showAdded())}) {
         if (flag.second)
             set += QLatin1Char(flag.first);

@@ -1,6 +1,7 @@
 #include "tests/support/testenvironment.h"
 #include "tests/util/testarchive.h"
 #include "tests/util/tmpfsmount.h"
+#include "util/contenthash.h"
 #include "util/makepath.h"
 #include "util/processumask.h"
 #include "util/tar.h"
@@ -288,6 +289,7 @@ void TestTar::copiesTheTree()
     const QStringList before[] = {snapshot(source), snapshot(outside)};
 
     Tar tar;
+    tar.setHashing(true);
     QCOMPARE(tar.countFiles(source), count);
     QSignalSpy errorSpy(&tar, &Tar::error);
     QSignalSpy progressSpy(&tar, &Tar::progress);
@@ -309,6 +311,9 @@ void TestTar::copiesTheTree()
                  qPrintable(entry + QStringLiteral(" is no file of its own")));
         QVERIFY2(contentOf(copy) == contentOf(original), qPrintable(entry));
         QVERIFY2(copied.st_blocks <= read.st_blocks + 8, qPrintable(entry + QStringLiteral(" grew")));
+        // Hashed as the data passed, holes as the zeros they read as.
+        QCOMPARE(tar.contentHashes().value(QFile::encodeName(entry)),
+                 ContentHash::ofBytes(contentOf(copy)));
     }
 }
 

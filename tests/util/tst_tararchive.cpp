@@ -1,6 +1,7 @@
 #include "tests/support/testenvironment.h"
 #include "tests/util/testarchive.h"
 #include "tests/util/tmpfsmount.h"
+#include "util/contenthash.h"
 #include "util/tar.h"
 
 #include <QDirIterator>
@@ -208,6 +209,7 @@ void TestTarArchive::hardLinksShareTheInode()
                 .hardlink("lib/libz.so", "lib/libz.so.1")
                 .write(archivePath));
     Tar tar;
+    tar.setHashing(true);
     QSignalSpy errorSpy(&tar, &Tar::error);
     QVERIFY2(tar.extract(archivePath, m_destination, 2), qPrintable(texts(errorSpy).join('\n')));
     struct stat target;
@@ -216,6 +218,9 @@ void TestTarArchive::hardLinksShareTheInode()
     QVERIFY(lstatOf(QFile::encodeName(m_destination + QStringLiteral("/lib/libz.so")), &link));
     QCOMPARE(link.st_ino, target.st_ino);
     QCOMPARE(int(target.st_nlink), 2);
+    // The link has its target's content, and so its hash.
+    QCOMPARE(tar.contentHashes().value("lib/libz.so"), ContentHash::ofBytes("library"));
+    QCOMPARE(tar.contentHashes().value("lib/libz.so.1"), ContentHash::ofBytes("library"));
 }
 
 void TestTarArchive::hardLinkIgnoresTheWorkingDirectory()

@@ -40,8 +40,8 @@ private:
 };
 
 // Installation files whose copy waits to open "a/big" until `thread` has
-// been asked to stop, over an earlier installation, whose marker must be gone
-// while the copy runs.
+// been asked to stop, over an earlier installation, which a stop must leave
+// as it was.
 struct BlockingTree
 {
     bool make(const QString &source, const QString &destination)
@@ -80,6 +80,14 @@ private slots:
     void secondInstallReplacesTheFirst();
 
 private:
+    // What the destination holds, hidden entries included.
+    QStringList earlierState() const
+    {
+        return QDir(m_destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot
+                                             | QDir::System, QDir::Name)
+            + QDir(m_destination + QStringLiteral("/a")).entryList(QDir::AllEntries | QDir::Hidden
+                                                                | QDir::NoDotAndDotDot);
+    }
     QString makeArchiveSource();
 
     QScopedPointer<QTemporaryDir> m_temp;
@@ -257,8 +265,7 @@ void TestInstaller::cancelWhileCopying()
     // The worker has stopped: the file in progress is complete, nothing after it started.
     blocking.peer.join();
     QVERIFY(blocking.peer.releasedInTime());
-    QCOMPARE(QFileInfo(m_destination + QStringLiteral("/a/big")).size(), qint64(1024 * 1024));
-    QVERIFY(!QFileInfo::exists(m_destination + QStringLiteral("/a/next")));
+    QCOMPARE(earlierState(), QStringList({".installed", "a"}));
     QVERIFY(!installer.installThread());
 
     QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("cancelled")), 1, 5000);
@@ -269,7 +276,6 @@ void TestInstaller::cancelWhileCopying()
     QVERIFY2(log.count(QStringLiteral("cancelled")) == 1, qPrintable(trace));
     QCOMPARE(log.count(QStringLiteral("finished")), 0);
     QVERIFY2(log.withPrefix("error: ").isEmpty(), qPrintable(trace));
-    QVERIFY(!QFileInfo::exists(m_destination + QStringLiteral("/.installed")));
     QCOMPARE(installer.missingLibraries(), QStringList());
 }
 
@@ -279,7 +285,7 @@ void TestInstaller::cancelAfterCopying_data()
     QTest::addColumn<int>("errors");
 
     QTest::newRow("cancel after the end, reports not yet delivered") << "archive" << 0;
-    QTest::newRow("cancel after a copy whose file failed") << "blocked file" << 1;
+    QTest::newRow("cancel after a copy over a file in the way") << "blocked file" << 0;
     QTest::newRow("cancel during the library scan") << "scan" << 0;
 }
 
@@ -349,10 +355,9 @@ void TestInstaller::destroyWhileRunning()
     installer.reset();
     blocking.peer.join();
     QVERIFY(blocking.peer.releasedInTime());
-    QCOMPARE(QFileInfo(m_destination + QStringLiteral("/a/big")).size(), qint64(1024 * 1024));
+    QCOMPARE(earlierState(), QStringList({".installed", "a"}));
     deliverPostedReports();
     QCOMPARE(log.entries, before);
-    QVERIFY(!QFileInfo::exists(m_destination + QStringLiteral("/.installed")));
 }
 
 void TestInstaller::secondInstallReplacesTheFirst()
@@ -378,7 +383,7 @@ void TestInstaller::secondInstallReplacesTheFirst()
     QCOMPARE(log.count(QStringLiteral("cancelled")), 1);
     QCOMPARE(installer.destination(), second);
     QVERIFY(QFileInfo::exists(second + QStringLiteral("/.installed")));
-    QVERIFY(!QFileInfo::exists(m_destination + QStringLiteral("/.installed")));
+    QCOMPARE(earlierState(), QStringList({".installed", "a"}));
 }
 
 ZARVO_TEST_MAIN_CORE(TestInstaller)

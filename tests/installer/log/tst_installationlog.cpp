@@ -5,6 +5,7 @@
 
 #include "installer/engine/installer.h"
 #include "installer/log/installationlog.h"
+#include "installer/transaction/installationrecord.h"
 #include "installer/transaction/statedirectory.h"
 #include "tests/reliability/reliabilitysupport.h"
 #include "tests/support/testenvironment.h"
@@ -57,7 +58,7 @@ void tst_InstallationLog::run()
     QCOMPARE(reports.finished, 1);
     QVERIFY(log.copyInto(destination));
 
-    QFile file(destination + QLatin1Char('/') + QLatin1String(InstallationLog::fileName));
+    QFile file(destination + QLatin1Char('/') + QLatin1String(InstallationRecord::logFileName));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'),
                                                                        Qt::SkipEmptyParts);

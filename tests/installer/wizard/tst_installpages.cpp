@@ -318,18 +318,18 @@ void tst_InstallPages::finalPageButtons()
 
 void tst_InstallPages::errorBoxesThenErrorPage_data()
 {
-    QTest::addColumn<QStringList>("inTheWay"); // directories where the copy must put files
+    QTest::addColumn<QStringList>("unreadable"); // source files whose data cannot be read
 
     QTest::newRow("destination blocked by a file") << QStringList();
-    // Each file fails, the copy goes on and finishes: the run still ends on
-    // the error page, without the after-work of a finished installation.
+    // Each file fails, the copy goes on and reports them all; the run ends
+    // on the error page with nothing installed, without the after-work.
     QTest::newRow("two files fail, then the copy finishes")
-        << QStringList{"bin/pesk", "share/readme.txt"};
+        << QStringList{"bin/pesk-mem", "share/readme-mem"};
 }
 
 void tst_InstallPages::errorBoxesThenErrorPage()
 {
-    QFETCH(QStringList, inTheWay);
+    QFETCH(QStringList, unreadable);
 
     BoxAnswerer answerer(QMessageBox::Yes);
     QTemporaryDir target;
@@ -337,17 +337,21 @@ void tst_InstallPages::errorBoxesThenErrorPage()
     const QString blocker = target.path() + QStringLiteral("/a<b>c");
     QVERIFY(WizardDriver::writeFile(blocker, "not a directory"));
     QString destination = blocker + QStringLiteral("/zarvo");
+    QString source = treeSource;
     QStringList paths{destination};
-    if (!inTheWay.isEmpty()) {
+    if (!unreadable.isEmpty()) {
         destination = target.path() + QStringLiteral("/zarvo");
+        source = target.path() + QStringLiteral("/source");
+        QVERIFY(WizardDriver::makeTree(source));
         paths.clear();
-        for (const QString &path : qAsConst(inTheWay)) {
-            QVERIFY(QDir().mkpath(destination + QLatin1Char('/') + path));
-            paths << destination + QLatin1Char('/') + path;
+        // A file whose every read fails, even for root.
+        for (const QString &path : qAsConst(unreadable)) {
+            QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), source + QLatin1Char('/') + path));
+            paths << source + QLatin1Char('/') + path;
         }
     }
     InstallerWizard wizard;
-    startInstallation(wizard, treeSource, destination);
+    startInstallation(wizard, source, destination);
     QTRY_VERIFY_WITH_TIMEOUT(wizard.currentId() >= 100, installTimeout);
     QCOMPARE(wizard.currentId(), int(InstallerWizard::ErrorPageId));
     auto *installer = wizard.findChild<Installer *>();
@@ -355,15 +359,22 @@ void tst_InstallPages::errorBoxesThenErrorPage()
 
     // One box at a time for each report, each naming its own path.
     QList<SeenBox> boxes;
-    QTRY_COMPARE_WITH_TIMEOUT((boxes = answerer.seen().mid(inTheWay.isEmpty() ? 0 : 1)).size(),
-                              paths.size(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT((boxes = answerer.seen()).size(), paths.size(), 5000);
+    const QString logPlace = QStringLiteral("The log of this installation is in \"%1\".")
+                                 .arg(part<QLabel>(wizard, "logPlaceLabel")->text().section(
+                                     QLatin1Char('"'), 1, -2).remove(QChar(0x200b)));
     for (const SeenBox &box : qAsConst(boxes)) {
         QCOMPARE(box.title, QStringLiteral("Install Error"));
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.parent, static_cast<QWidget *>(&wizard));
         QCOMPARE(box.format, Qt::PlainText);
-        QVERIFY2(paths.removeAll(box.text.section(QLatin1Char('"'), 1, -2)) == 1, qPrintable(box.text));
+        const QString message = box.text.section(QStringLiteral("\n\n"), 0, 0);
+        QVERIFY2(paths.removeAll(message.section(QLatin1Char('"'), 1, -2)) == 1, qPrintable(box.text));
+        QVERIFY2(box.text.endsWith(QStringLiteral("\n\n") + logPlace), qPrintable(box.text));
     }
+    QVERIFY(QFileInfo::exists(logPlace.section(QLatin1Char('"'), 1, -2)));
+    // Nothing of the failed run is left.
+    QVERIFY(!QFileInfo::exists(target.path() + QStringLiteral("/zarvo")));
     QVERIFY2(!answerer.sawNestedBoxes(), qPrintable(answerer.describe()));
     QCOMPARE(wizard.currentId(), int(InstallerWizard::ErrorPageId));
     QCOMPARE(part<QLabel>(wizard, "label_10")->text(),
@@ -375,7 +386,7 @@ void tst_InstallPages::errorBoxesThenErrorPage()
     QVERIFY(part<QLabel>(wizard, "finishTextLabel")->text().contains(QLatin1String("%2")));
 
     QVERIFY(!button(wizard, QWizard::BackButton)->isEnabled());
-    button(wizard, inTheWay.isEmpty() ? QWizard::FinishButton : QWizard::CancelButton)->click();
+    button(wizard, unreadable.isEmpty() ? QWizard::FinishButton : QWizard::CancelButton)->click();
     QVERIFY(!wizard.isVisible());
     QVERIFY2(visibleWindows().isEmpty(), "closing the error page opens nothing");
 }
