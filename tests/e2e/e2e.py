@@ -34,8 +34,9 @@ MISSING_LIBRARY = "libzarvo-missing.so.1"
 SKIP = 77
 # Used once by the installation and then deleted; and what post-install.sh leaves.
 CONSUMED = {"lumo-mime.xml", "post-install.sh"}
-# The marker, the modulefile and the shell set-up scripts with their folders.
-ADDED = {".installed", ".installation-record", ".installation.log", "doc/post-install.log",
+# The marker, record, log and remover, the modulefile and the shell set-up
+# scripts with their folders.
+ADDED = {".installed", ".installation-record", ".installation.log", "uninstall", "doc/post-install.log",
          "modulefiles", "modulefiles/corvane-zarvo",
          "modulefiles/corvane-zarvo/" + VERSION, "etc", "etc/profile.d",
          "etc/profile.d/corvane-zarvo.sh", "etc/profile.d/corvane-zarvo.csh"}

@@ -183,7 +183,8 @@ bool removeLicenceFile(const QString &sourceDir, const QString &name)
 QString compareTrees(const QString &expected, const QString &actual, QStringList ignored)
 {
     ignored << QStringLiteral(".installed") << QLatin1String(InstallationRecord::fileName)
-            << QLatin1String(InstallationRecord::logFileName) << siteEntries();
+            << QLatin1String(InstallationRecord::logFileName) << QStringLiteral("uninstall")
+            << siteEntries();
     QStringList problems;
     const QStringList want = listing(expected);
     const QStringList have = listing(actual);

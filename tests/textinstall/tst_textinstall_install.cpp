@@ -77,8 +77,8 @@ private slots:
 
 private:
     QString source(const QString &kind) const;
-    // Installs the tree with the program "uninstall" in it, and its record.
-    bool installWithRecord(const QString &source, const QString &destination, QString *why);
+    bool install(const QString &source, const QString &destination, QString *why,
+                 const QStringList &options = {});
 
     QTemporaryDir m_root;
     QString m_tree;
@@ -687,20 +687,15 @@ void TestTextInstallInstall::inspection()
     }
 }
 
-bool TestTextInstallInstall::installWithRecord(const QString &source, const QString &destination,
-                                               QString *why)
+bool TestTextInstallInstall::install(const QString &source, const QString &destination,
+                                     QString *why, const QStringList &options)
 {
-    ProgramRun run(ProgramRun::Pipes, source, installArguments(destination), Fixture::environment());
-    if (!run.start() || !run.finish(runTimeoutMs) || run.exitStatus() != 0) {
-        *why = QString::fromLocal8Bit(run.errorOutput());
-        return false;
-    }
-    const QString remover = destination + QStringLiteral("/uninstall");
-    InstallationRecord record = InstallationRecord::forThisRun(
-        QStringLiteral("tree"), source, {QStringLiteral("destination=") + destination});
-    return QFile::copy(QFileInfo(textInstallProgram()).path() + QStringLiteral("/uninstall"), remover)
-        && record.describeTree(destination, why)
-        && record.save(destination + QLatin1Char('/') + QLatin1String(InstallationRecord::fileName), why);
+    ProgramRun run(ProgramRun::Pipes, source, installArguments(destination, options),
+                   Fixture::environment());
+    if (run.start() && run.finish(runTimeoutMs) && run.exitStatus() == 0)
+        return true;
+    *why = QString::fromLocal8Bit(run.errorOutput());
+    return false;
 }
 
 void TestTextInstallInstall::administration_data()
@@ -764,7 +759,7 @@ void TestTextInstallInstall::administration()
     QTemporaryDir work;
     QString destination = work.filePath(QStringLiteral("zarvo"));
     QString why;
-    QVERIFY2(installWithRecord(m_tree, destination, &why), qPrintable(why));
+    QVERIFY2(install(m_tree, destination, &why), qPrintable(why));
     const QString outside = work.filePath(QStringLiteral("outside"));
     QVERIFY(Fixture::writeFile(outside + QStringLiteral("/er/leaf.dat"), "not the installation's"));
     const QString record = destination + QStringLiteral("/.installation-record");
@@ -828,7 +823,7 @@ void TestTextInstallInstall::removalKilled()
     QTemporaryDir work;
     const QString destination = work.filePath(QStringLiteral("zarvo"));
     QString why;
-    QVERIFY2(installWithRecord(m_tree, destination, &why), qPrintable(why));
+    QVERIFY2(install(m_tree, destination, &why), qPrintable(why));
     const QString marker = destination + QStringLiteral("/.installed");
     const QString record = destination + QStringLiteral("/.installation-record");
     // Killed at ever later moments until a run ends by itself.
