@@ -174,32 +174,6 @@ bool InstallationRecord::describeTree(const QString &directory, QString *error,
     return describeBelow(root, QByteArray(), hashes, &entries, error);
 }
 
-bool InstallationRecord::describeAgain(const QString &directory, const QSet<QByteArray> &paths,
-                                       QString *error)
-{
-    const Beneath::Descriptor top(
-        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    Beneath::Root root(top.get());
-    if (!top.isValid())
-        return cannotRecord(QFile::encodeName(directory), error);
-    for (int i = entries.size() - 1; i >= 0; --i) {
-        Entry &entry = entries[i];
-        if (!paths.contains(entry.path))
-            continue;
-        struct stat st;
-        QByteArray base;
-        const int parent = root.parentOf(entry.path, &base);
-        if (parent >= 0 && ::fstatat(parent, base.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
-            && errno == ENOENT) {
-            entries.remove(i);
-            continue;
-        }
-        if (!describeEntry(root, entry.path, {}, &entry))
-            return cannotRecord(entry.path, error);
-    }
-    return true;
-}
-
 bool InstallationRecord::isOwnFile(const QByteArray &name)
 {
     return name == ".installed" || name == fileName || name == logFileName;
