@@ -193,6 +193,35 @@ Removal planRemoval(InstalledTree &tree, const Record &record, bool purge)
     return plan;
 }
 
+enum class SiteCopy { Removed, Changed, Failed };
+
+// The copy of the installation's modulefile in a site's module tree goes when
+// it still holds the text that the installation's own "modulefiles/<name>/
+// <version>" was installed with, else it is kept like a changed file. The
+// product's directory in that tree goes with it once it is empty.
+SiteCopy removeModuleFile(const Record &record, const std::string &file, bool purge)
+{
+    const size_t last = file.rfind('/');
+    const size_t before = last == std::string::npos || last == 0 ? std::string::npos
+                                                                 : file.rfind('/', last - 1);
+    const std::string own = before == std::string::npos ? std::string()
+                                                        : "modulefiles" + file.substr(before);
+    const auto entry = std::find_if(record.entries.begin(), record.entries.end(),
+                                    [&](const Entry &e) { return e.path == own; });
+    const Descriptor copy(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (!copy.isValid() && errno == ENOENT)
+        return SiteCopy::Removed;
+    const bool unchanged = copy.isValid() && ::fstat(copy.get(), &st) == 0 && S_ISREG(st.st_mode)
+        && entry != record.entries.end() && contentHash(copy.get()) == entry->hash;
+    if (!unchanged && !purge)
+        return SiteCopy::Changed;
+    if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+        return SiteCopy::Failed;
+    ::rmdir(file.substr(0, last).c_str());
+    return SiteCopy::Removed;
+}
+
 // Asks before anything is removed, unless told not to. Done to go on.
 int confirm(Io &io, const Record &record, const Removal &plan, const std::string &directory,
             const UninstallOptions &options)
@@ -303,9 +332,18 @@ int uninstall(Io &io, const std::string &directory, const UninstallOptions &opti
     // then forgets them, so that a run that is stopped later does not undo
     // them again with tools that are gone.
     std::vector<Registration> remaining;
+    std::vector<std::string> keptOutside;
     for (const Registration &registration : record.registrations) {
         Text problem;
-        if (registration.mode == "user" && record.userId != ::geteuid()) {
+        if (registration.tool == "modulefile") {
+            const SiteCopy outcome = removeModuleFile(record, registration.file, options.purge);
+            if (outcome == SiteCopy::Changed)
+                keptOutside.push_back(registration.file);
+            if (outcome != SiteCopy::Failed)
+                continue;
+            problem = text("Could not remove \"%1\": %2.",
+                           {printable(registration.file), systemError(errno)});
+        } else if (registration.mode == "user" && record.userId != ::geteuid()) {
             problem = text("\"%1\" was registered for the user %2, who alone can undo it.",
                            {printable(registration.file), printable(record.userName)});
         } else if (undoRegistration(registration, topPath(directory), &problem)) {
@@ -353,6 +391,8 @@ int uninstall(Io &io, const std::string &directory, const UninstallOptions &opti
     if (!options.purge) {
         for (const std::string &path : plan.changed)
             io.tell(text("Kept, changed since the installation: %1", {printable(below(directory, path))}));
+        for (const std::string &path : keptOutside)
+            io.tell(text("Kept, changed since the installation: %1", {printable(path)}));
         for (const std::string &path : plan.added)
             io.tell(text("Kept, added since the installation: %1", {printable(below(directory, path))}));
     }
@@ -361,7 +401,8 @@ int uninstall(Io &io, const std::string &directory, const UninstallOptions &opti
     if (::rmdir(directory.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST)
         io.tell(text("The directory \"%1\" itself was left in place: %2.",
                      {printable(directory), systemError(errno)}));
-    const bool kept = !options.purge && !(plan.changed.empty() && plan.added.empty());
+    const bool kept = !keptOutside.empty()
+        || (!options.purge && !(plan.changed.empty() && plan.added.empty()));
     io.tell(text(kept ? "%1 %2 was removed from \"%3\"; what is listed above was kept."
                       : "%1 %2 was removed from \"%3\".",
                  {record.productName, record.productVersion, printable(directory)}));
