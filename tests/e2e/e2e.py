@@ -601,24 +601,64 @@ def case_nodisplay(p, row):
 
 def case_textinstall(p, row):
     """The bundled text-mode installer installs the archive with no display and,
-    as root, with the system's toolkit hidden from view."""
+    as root, with the system's toolkit hidden from view, registering it with
+    the real desktop tools and in a site's module tree; the installation then
+    verifies, refuses to be removed once moved, and is removed (by textinstall,
+    or purged by its own remover): nothing of it stays but a site's file."""
     wrapper = [os.path.join(HERE, "hide-system-qt")] if row == "system-hidden" else []
     if wrapper and os.geteuid() != 0:
         print("needs root for a private mount namespace", file=sys.stderr)
         return SKIP
     with Run("textinstall", row, needs_display=False) as run:
         dest = os.path.join(run.dir, "dest", "corvane-zarvo")
-        env = run.env(desktop_session=False)
+        modules = os.path.join(run.dir, "modules")
+        os.makedirs(modules)
+        env = run.env()
         env.pop("DISPLAY", None)
-        program = os.path.join(p.bundle, "bin", "textinstall")
-        r = subprocess.run([*wrapper, program, "--accept-licence", dest], env=env, cwd=run.work,
-                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+
+        def textinstall(*args, program=os.path.join(p.bundle, "bin", "textinstall")):
+            return subprocess.run([*wrapper, program, *args], env=env, cwd=run.work,
+                                  stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+        r = textinstall("--accept-licence", "--modulefiles", modules, dest)
         check(r.returncode == 0, f"status {r.returncode}; stderr: {r.stderr!r}")
         check("The installation is finished." in r.stdout, f"output is {r.stdout!r}")
         check(MISSING_LIBRARY in r.stderr + r.stdout, f"no missing-library warning: {r.stderr!r}")
         compare_tree(dest, expected_from_archive(os.path.join(p.bundle, "zarvo.tgz")))
         marker = os.path.join(dest, ".installed")
         check(os.path.isfile(marker) and os.path.getsize(marker) == 0, f"no empty marker {marker}")
+        check_desktop(run.home, dest, os.path.join(p.tree, "icons", "corvane-zarvo.desktop"))
+        registered(run.home, "mime", "packages", "lumo-mime.xml")
+        check(os.path.isfile(os.path.join(modules, "corvane-zarvo", VERSION)), "no modulefile in the module tree")
+
+        r = textinstall("--verify", dest)
+        check((r.returncode, r.stdout) == (0, ""), f"verify: status {r.returncode}, {r.stdout!r}")
+        site = os.path.join(dest, "doc", "site-notes.txt")
+        with open(site, "w") as f:
+            f.write("ours\n")
+        r = textinstall("--verify", dest, "--added")
+        check((r.returncode, r.stdout) == (1, f"added    {site}\n"), f"verify: status {r.returncode}, {r.stdout!r}")
+        moved = dest + "-moved"
+        os.rename(dest, moved)
+        r = textinstall("--uninstall", moved, "--yes")
+        check(r.returncode == 1 and "moved or copied" in r.stderr and os.path.isfile(os.path.join(moved, ".installed")),
+              f"a moved tree: status {r.returncode}, {r.stderr!r}")
+        os.rename(moved, dest)
+
+        purge = row == "system-hidden"
+        r = (textinstall("--yes", "--purge", program=os.path.join(dest, "uninstall")) if purge
+             else textinstall("--uninstall", dest, "--yes"))
+        check(r.returncode == 0, f"uninstall: status {r.returncode}; stderr: {r.stderr!r}")
+        check(purge or f"Kept, added since the installation: {site}\n" in r.stdout, f"uninstall said {r.stdout!r}")
+        left = sorted(os.path.relpath(os.path.join(d, n), run.dir) for d, dirs, files in os.walk(run.dir)
+                      for n in dirs + files)
+        check(os.path.exists(dest) != purge and os.listdir(modules) == [], f"left: {left}")
+        check(purge or os.listdir(dest) == ["doc"] and os.listdir(os.path.dirname(site)) == ["site-notes.txt"],
+              f"left in {dest}: {left}")
+        # What the tools regenerate from what stays registered holds nothing of
+        # it either; the logs of the installer's runs stay.
+        product = [n for n in left if re.search(r"corvane|zarvo|lumo", n, re.I)
+                   and not n.startswith(("dest/", "home/.local/state/corvane-zarvo"))]
+        check(not product, f"left of the installation: {product}")
 
 
 CASES = {"walk": case_walk, "cancel": case_cancel, "unwritable": case_unwritable, "exists": case_exists,
