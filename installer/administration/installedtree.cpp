@@ -11,29 +11,6 @@
 
 namespace Administration {
 
-Descriptor::~Descriptor()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-Descriptor &Descriptor::operator=(Descriptor &&other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.release();
-    }
-    return *this;
-}
-
-int Descriptor::release()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
 namespace {
 
 const int directoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
