@@ -601,13 +601,18 @@ def case_nodisplay(p, row):
 
 def case_textinstall(p, row):
     """The bundled text-mode installer installs the archive with no display and,
-    as root, with the system's toolkit hidden from view, registering it with
-    the real desktop tools and in a site's module tree; the installation then
+    as root, with the system's toolkit hidden from view or for all users (into
+    stand-in system directories), registering it with the real desktop tools
+    and in a site's module tree; the installation then
     verifies, refuses to be removed once moved, and is removed (by textinstall,
     or purged by its own remover): nothing of it stays but a site's file."""
     wrapper = [os.path.join(HERE, "hide-system-qt")] if row == "system-hidden" else []
     if wrapper and os.geteuid() != 0:
         print("needs root for a private mount namespace", file=sys.stderr)
+        return SKIP
+    all_users = ["--all-users"] if row == "all-users" else []
+    if all_users and (os.geteuid() != 0 or os.path.exists("/usr/share/gnome/apps")):
+        print("needs root, and no /usr/share/gnome/apps where the tools would register too", file=sys.stderr)
         return SKIP
     with Run("textinstall", row, needs_display=False) as run:
         dest = os.path.join(run.dir, "dest", "corvane-zarvo")
@@ -619,15 +624,18 @@ def case_textinstall(p, row):
         def textinstall(*args, program=os.path.join(p.bundle, "bin", "textinstall")):
             return subprocess.run([*wrapper, program, *args], env=env, cwd=run.work,
                                   stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
-        r = textinstall("--accept-licence", "--modulefiles", modules, dest)
+        r = textinstall("--accept-licence", *all_users, "--modulefiles", modules, dest)
         check(r.returncode == 0, f"status {r.returncode}; stderr: {r.stderr!r}")
         check("The installation is finished." in r.stdout, f"output is {r.stdout!r}")
         check(MISSING_LIBRARY in r.stderr + r.stdout, f"no missing-library warning: {r.stderr!r}")
-        compare_tree(dest, expected_from_archive(os.path.join(p.bundle, "zarvo.tgz")))
+        expected = expected_from_archive(os.path.join(p.bundle, "zarvo.tgz"))
+        compare_tree(dest, for_all_users(expected) if all_users else expected)
         marker = os.path.join(dest, ".installed")
         check(os.path.isfile(marker) and os.path.getsize(marker) == 0, f"no empty marker {marker}")
         check_desktop(run.home, dest, os.path.join(p.tree, "icons", "corvane-zarvo.desktop"))
         registered(run.home, "mime", "packages", "lumo-mime.xml")
+        menu = os.path.join(run.home, "system-share" if all_users else ".local/share", "applications")
+        check(os.path.isfile(os.path.join(menu, "corvane-zarvo.desktop")), f"not registered in {menu}")
         check(os.path.isfile(os.path.join(modules, "corvane-zarvo", VERSION)), "no modulefile in the module tree")
 
         r = textinstall("--verify", dest)
