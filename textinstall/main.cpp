@@ -1,6 +1,7 @@
 #include "installer/installationsource.h"
 #include "installer/productidentity.h"
 #include "installer/site/sitefiles.h"
+#include "textinstall/administrationcommands.h"
 #include "textinstall/commandline.h"
 #include "textinstall/console.h"
 #include "textinstall/destinationchoice.h"
@@ -43,10 +44,31 @@ int main(int argc, char *argv[])
         return InstallSucceeded;
     case CommandLine::Invalid:
         plain.printError(commandLine.problem());
-        plain.printError(commandLine.usage());
+        plain.printError(commandLine.synopsis());
+        plain.printError(QCoreApplication::translate("textinstall", "\"%1 --help\" describes every option.")
+                             .arg(app.arguments().value(0)));
         return InstallUsageError;
     case CommandLine::Run:
         break;
+    }
+    switch (commandLine.action()) {
+    case CommandLine::Install:
+        break;
+    case CommandLine::ShowVersion:
+        return showVersions(plain);
+    case CommandLine::Uninstall:
+    case CommandLine::Verify:
+        return administerInstallation(commandLine);
+    case CommandLine::ShowInfo:
+    case CommandLine::List:
+    case CommandLine::Check: {
+        const QString sourceDir = findInstallationSource();
+        if (sourceDir.isNull()) {
+            plain.printError(filesNotFound(QCoreApplication::applicationDirPath()));
+            return InstallFailed;
+        }
+        return inspectInstallationFiles(plain, commandLine.action(), sourceDir);
+    }
     }
 
     SignalWatcher watcher;
@@ -112,6 +134,10 @@ int main(int argc, char *argv[])
     if (!commandLine.group().isNull())
         installation.setGroup(group, commandLine.group());
     installation.setModuleTree(commandLine.moduleTree());
+    PostInstallChoices choices;
+    choices.desktop = !commandLine.noDesktop();
+    choices.postInstallScript = !commandLine.noPostInstall();
+    installation.setPostInstallChoices(choices);
     installation.setSpaceCheck(!commandLine.noSpaceCheck());
     return installation.run(sourceDir, destination);
 }

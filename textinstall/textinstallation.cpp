@@ -128,11 +128,20 @@ void TextInstallation::installerFinished()
         return;
     }
     const DesktopSteps steps = runPostInstallSequence(
-        *m_installer, m_destination, [this](const QString &step) {
+        *m_installer, m_destination,
+        [this](const QString &step) {
             m_log->status(step);
             m_printer->showStep(step);
-        });
+        },
+        m_choices);
     m_printer->finish();
+    const QString script = m_destination + QLatin1String("/post-install.sh");
+    if (!m_choices.postInstallScript && QFileInfo::exists(script)) {
+        const QString notRun = tr("The post-install script \"%1\" was not run (--no-post-install).")
+                                   .arg(Console::printable(script));
+        m_log->write(QStringLiteral("note"), notRun);
+        m_console.print(notRun);
+    }
     m_log->keepWithInstallation(m_destination, steps, m_installer->permissions());
     // The desktop integration has told of its own problems; the script's
     // outcome is shown nowhere else.
@@ -200,6 +209,10 @@ QStringList TextInstallation::commandOptions() const
                                                                         : m_groupName);
     if (!m_moduleTree.isEmpty())
         options << QStringLiteral("--modulefiles") << m_moduleTree;
+    if (!m_choices.desktop)
+        options << QStringLiteral("--no-desktop");
+    if (!m_choices.postInstallScript)
+        options << QStringLiteral("--no-post-install");
     return options;
 }
 

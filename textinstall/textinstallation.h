@@ -1,6 +1,8 @@
 #ifndef ZARVO_TEXTINSTALL_TEXTINSTALLATION_H
 #define ZARVO_TEXTINSTALL_TEXTINSTALLATION_H
 
+#include "installer/desktop/postinstallsequence.h"
+
 #include <QEventLoop>
 #include <QObject>
 #include <QString>
@@ -47,6 +49,8 @@ public:
         m_hasGroup = true;
     }
     void setModuleTree(const QString &directory) { m_moduleTree = directory; }
+    // What the after-work leaves out.
+    void setPostInstallChoices(const PostInstallChoices &choices) { m_choices = choices; }
     void setSpaceCheck(bool on) { m_spaceCheck = on; }
 
     // Runs the installation to its end and returns the exit status.
@@ -75,6 +79,7 @@ private:
     gid_t m_group = 0;
     QString m_groupName;
     QString m_moduleTree;
+    PostInstallChoices m_choices;
     bool m_spaceCheck = true;
     Installer *m_installer = nullptr;
     InstallationLog *m_log = nullptr;

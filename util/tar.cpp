@@ -4,6 +4,7 @@
 #include "util/filedata.h"
 #include "util/makepath.h"
 #include "util/processumask.h"
+#include "util/sourcelisting.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -47,72 +47,6 @@ private:
 bool isDiskFull(int error)
 {
     return error == ENOSPC || error == EDQUOT;
-}
-
-struct DirectoryCloser
-{
-    void operator()(DIR *directory) const { ::closedir(directory); }
-};
-
-struct ListedEntry
-{
-    QByteArray name;
-    QString sortKey;
-    bool isDirectory;
-    qint64 size;
-    dev_t device;
-    ino_t inode;
-    // Why the entry's type could not be learnt; 0 when it was.
-    int error;
-};
-
-// The toolkit's default listing of an open directory, made from the stored
-// names: directories and files (links followed) without hidden entries,
-// broken links or special files, by name regardless of case. The toolkit
-// itself would decode each name and could then no longer open one that is
-// not valid in its encoding. 0, or why the directory cannot be read; an
-// entry that cannot be examined is listed with its error.
-int listDirectory(int directory, std::vector<ListedEntry> *entries)
-{
-    const int handle = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
-    const std::unique_ptr<DIR, DirectoryCloser> stream(handle < 0 ? nullptr
-                                                                  : ::fdopendir(handle));
-    if (!stream) {
-        const int error = errno;
-        if (handle >= 0)
-            ::close(handle);
-        return error;
-    }
-    for (;;) {
-        errno = 0;
-        const dirent *item = ::readdir(stream.get());
-        if (!item) {
-            if (errno != 0)
-                return errno;
-            break;
-        }
-        const QByteArray name(item->d_name);
-        if (name.startsWith('.'))
-            continue;
-        struct stat st = {};
-        int error = 0;
-        if (::fstatat(directory, item->d_name, &st, 0) != 0) {
-            // A broken link, or one that loops, is no file of the tree.
-            if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
-                continue;
-            error = errno;
-        } else if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
-            continue;
-        }
-        entries->push_back({name, QFile::decodeName(name).toLower(), S_ISDIR(st.st_mode),
-                            qint64(st.st_size), st.st_dev, st.st_ino, error});
-    }
-    // Names that decode alike keep an order of their own.
-    std::sort(entries->begin(), entries->end(), [](const ListedEntry &a, const ListedEntry &b) {
-        const int byKey = a.sortKey.compare(b.sortKey);
-        return byKey != 0 ? byKey < 0 : a.name < b.name;
-    });
-    return 0;
 }
 
 // A directory of the source, links followed.

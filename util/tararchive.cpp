@@ -1,5 +1,6 @@
 #include "util/tar.h"
 
+#include "util/archivereader.h"
 #include "util/contenthash.h"
 #include "util/entrypathcheck.h"
 #include "util/filedata.h"
@@ -20,15 +21,6 @@
 
 namespace {
 
-struct ReaderDeleter
-{
-    void operator()(archive *reader) const
-    {
-        archive_read_close(reader);
-        archive_read_free(reader);
-    }
-};
-
 struct WriterDeleter
 {
     void operator()(archive *writer) const
@@ -38,27 +30,7 @@ struct WriterDeleter
     }
 };
 
-using ArchiveReader = std::unique_ptr<archive, ReaderDeleter>;
 using DiskWriter = std::unique_ptr<archive, WriterDeleter>;
-
-// A reader for tar and nothing else; the gzip layer is GzipStream's.
-ArchiveReader newReader()
-{
-    ArchiveReader reader(archive_read_new());
-    archive_read_support_format_tar(reader.get());
-    return reader;
-}
-
-// The one place where the archive file is opened and decoding is set up. A
-// file that cannot be opened leaves the system's reason as the reader's error.
-bool openArchive(archive *reader, GzipStream &stream)
-{
-    if (!stream.open()) {
-        archive_set_error(reader, errno, "%s", stream.errorString().toLocal8Bit().constData());
-        return false;
-    }
-    return stream.openArchive(reader) == ARCHIVE_OK;
-}
 
 enum class EntryData { Done, ReadFailed, WriteFailed };
 
@@ -101,11 +73,6 @@ QByteArray relativeName(const QByteArray &stored)
     return relative;
 }
 
-QString readerError(archive *reader)
-{
-    return QString::fromLocal8Bit(archive_error_string(reader));
-}
-
 // The disk writer often says no more than "Write failed"; the system's text
 // tells the user that the disk is full or the quota exhausted.
 QString writerError(archive *writer)
@@ -123,24 +90,6 @@ QString writerError(archive *writer)
         }
     }
     return text;
-}
-
-// libarchive words a failed read of the stream as "truncated" when it was
-// skipping data; the stream knows what was wrong.
-QString readError(const GzipStream &stream, archive *reader)
-{
-    return stream.failedReading() ? stream.errorString() : readerError(reader);
-}
-
-// Damage seen in the first data, while the reader opens, is a read error as
-// it is anywhere further on.
-QString openFailure(const QString &archivePath, const GzipStream &stream, archive *reader)
-{
-    if (stream.failedReading())
-        return QCoreApplication::translate("Tar", "Error reading \"%1\": %2.")
-            .arg(archivePath, stream.errorString());
-    return QCoreApplication::translate("Tar", "Can't open \"%1\" for reading: %2.")
-        .arg(archivePath, readerError(reader));
 }
 
 } // namespace

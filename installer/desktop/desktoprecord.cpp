@@ -45,5 +45,13 @@ bool recordDesktopSteps(const QString &destination, const DesktopSteps &steps, Q
             record.registrations << InstallationRecord::Registration{
                 QFileInfo(step.program).fileName(), registrationMode(step), file};
     }
-    return record.describeAgain(top, touched, error) && record.save(path, error);
+    // Described again as it is now: what the sequence rewrote, used up or
+    // added (the post-install script's own files) is read anew; the files
+    // the engine hashed keep their hashes.
+    QHash<QByteArray, QByteArray> hashes;
+    for (const InstallationRecord::Entry &entry : record.entries) {
+        if (!touched.contains(entry.path))
+            hashes.insert(entry.path, entry.hash);
+    }
+    return record.describeTree(top, error, hashes) && record.save(path, error);
 }

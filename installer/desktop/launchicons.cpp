@@ -96,14 +96,15 @@ bool isBuildTree()
 }
 
 DesktopSteps installLaunchIcons(Installer &installer, const QString &installDir,
-                                const QString &applicationDir)
+                                const QString &applicationDir, bool registerWithDesktop)
 {
     DesktopSteps steps;
     if (!isBuildTree(applicationDir))
         steps += rewriteDesktopEntry(installer, installDir, QLatin1String(desktopFileName),
                                      QLatin1String(programName));
-    steps += installIconsAndMenuEntry(installer, installDir, QLatin1String(desktopFileName),
-                                      QLatin1String(iconFileName));
+    if (registerWithDesktop)
+        steps += installIconsAndMenuEntry(installer, installDir, QLatin1String(desktopFileName),
+                                          QLatin1String(iconFileName));
     return steps;
 }
 

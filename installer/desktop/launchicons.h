@@ -23,9 +23,10 @@ DesktopSteps installIconsAndMenuEntry(Installer &installer, const QString &insta
                                       const QString &desktopFileName,
                                       const QString &iconFileName);
 
-// The same two, for a program that lies in applicationDir.
+// The same two, for a program that lies in applicationDir; without
+// `registerWithDesktop`, only the desktop entry is rewritten.
 bool isBuildTree(const QString &applicationDir);
 DesktopSteps installLaunchIcons(Installer &installer, const QString &installDir,
-                                const QString &applicationDir);
+                                const QString &applicationDir, bool registerWithDesktop = true);
 
 #endif

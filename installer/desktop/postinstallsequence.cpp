@@ -57,7 +57,8 @@ DesktopSteps runPostInstallSequence(Installer &installer, const QString &install
                                     const QStringList &missingLibraries,
                                     const QVector<MissingVersion> &missingVersions,
                                     const QString &destination,
-                                    const std::function<void(const QString &)> &showStatus)
+                                    const std::function<void(const QString &)> &showStatus,
+                                    const PostInstallChoices &choices)
 {
     const QString warning = missingLibrariesWarning(missingLibraries, missingVersions);
     if (!warning.isEmpty()) {
@@ -68,26 +69,34 @@ DesktopSteps runPostInstallSequence(Installer &installer, const QString &install
     }
 
     DesktopSteps steps;
-    // Without a desktop session only the desktop entry is rewritten.
-    if (desktopSessionPresent())
-        showStatus(QCoreApplication::translate("InstallerWizard", "Adding icons to desktop menu"));
-    steps += installLaunchIcons(installer, installDir);
+    if (choices.desktop) {
+        // Without a desktop session only the desktop entry is rewritten.
+        if (desktopSessionPresent())
+            showStatus(QCoreApplication::translate("InstallerWizard", "Adding icons to desktop menu"));
+        steps += installLaunchIcons(installer, installDir);
 
-    showStatus(QCoreApplication::translate("InstallerWizard", "Creating file association"));
-    steps += installFileAssociation(destination);
+        showStatus(QCoreApplication::translate("InstallerWizard", "Creating file association"));
+        steps += installFileAssociation(destination);
+    } else {
+        steps += installLaunchIcons(installer, installDir, QCoreApplication::applicationDirPath(),
+                                    false);
+    }
 
-    showStatus(QCoreApplication::translate("InstallerWizard",
-                                           "Cleaning up files from previous installation(s)"));
-    steps += runPostInstallScript(destination);
+    if (choices.postInstallScript) {
+        showStatus(QCoreApplication::translate("InstallerWizard",
+                                               "Cleaning up files from previous installation(s)"));
+        steps += runPostInstallScript(destination);
+    }
 
     showStatus(QCoreApplication::translate("InstallerWizard", "Finished"));
     return steps;
 }
 
 DesktopSteps runPostInstallSequence(Installer &installer, const QString &installDir,
-                                    const std::function<void(const QString &)> &showStatus)
+                                    const std::function<void(const QString &)> &showStatus,
+                                    const PostInstallChoices &choices)
 {
     return runPostInstallSequence(installer, installDir, installer.missingLibraries(),
                                   installer.missingVersions(), installer.destination(),
-                                  showStatus);
+                                  showStatus, choices);
 }

@@ -4,6 +4,7 @@
 #include "installer/engine/userprompt.h"
 #include "installer/transaction/transaction.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -83,6 +84,7 @@ void Installer::install(const QString &source, const QString &destination)
     thread->setModuleTree(m_moduleTree);
     thread->setSpaceCheck(m_spaceCheck);
     thread->setRecordOptions(options());
+    thread->setRemover(remover());
     connect(thread.get(), &InstallThread::error, this, &Installer::error, Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::status, this, &Installer::status, Qt::QueuedConnection);
     connect(thread.get(), &InstallThread::progress, this, &Installer::progress,
@@ -94,6 +96,14 @@ void Installer::install(const QString &source, const QString &destination)
     connect(thread.get(), &InstallThread::installerFinished, this, &Installer::finished,
             Qt::QueuedConnection);
     thread->start(QThread::InheritPriority);
+}
+
+QString Installer::remover() const
+{
+    if (!m_remover.isNull())
+        return m_remover;
+    const QString beside = QCoreApplication::applicationDirPath() + QLatin1String("/uninstall");
+    return QFileInfo(beside).isFile() ? beside : QString();
 }
 
 QStringList Installer::options() const

@@ -49,6 +49,11 @@ public:
     // default).
     void setSpaceCheck(bool on) { m_spaceCheck = on; }
     bool spaceCheck() const { return m_spaceCheck; }
+    // The program that removes an installation, copied into every one as
+    // "uninstall"; by default the one beside this program (in the bundle and
+    // in a build tree alike). Without one there, installations go without it.
+    void setRemover(const QString &program) { m_remover = program; }
+    QString remover() const;
     // The settings above as "name=value" lines, for the record and the log.
     QStringList options() const;
 
@@ -79,6 +84,7 @@ private:
     TreePermissions m_permissions;
     QString m_moduleTree;
     bool m_spaceCheck = true;
+    QString m_remover;
 };
 
 #endif

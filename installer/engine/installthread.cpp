@@ -5,6 +5,7 @@
 #include "installer/transaction/spacecheck.h"
 #include "installer/transaction/transaction.h"
 #include "util/dependencyscan.h"
+#include "util/processumask.h"
 #include "util/tar.h"
 
 #include <QDir>
@@ -31,6 +32,8 @@ bool createMarker(const QByteArray &path)
                           0666);
     return fd >= 0 && ::close(fd) == 0;
 }
+
+const char removerName[] = "uninstall";
 
 QString below(const QString &directory, const char *name)
 {
@@ -170,6 +173,9 @@ void InstallThread::run()
         }
     }
 
+    if (!remover.isEmpty() && !placeRemover(staging))
+        return;
+
     const QString marker = below(destination, Transaction::markerName);
     const QByteArray stagedMarker = QFile::encodeName(below(staging, Transaction::markerName));
     if (!createMarker(stagedMarker) || !permissions.settleFile(stagedMarker)) {
@@ -219,13 +225,32 @@ void InstallThread::settleStagedParents(const QString &staging) const
     }
 }
 
+bool InstallThread::placeRemover(const QString &staging)
+{
+    // What the payload itself puts there is its own business.
+    const QString placed = below(staging, removerName);
+    if (QFileInfo(placed).isSymLink() || QFileInfo::exists(placed))
+        return true;
+    const QByteArray path = QFile::encodeName(placed);
+    if (QFile::copy(remover, placed)
+        && ::chmod(path.constData(), permissions.fileMode(0755, processUmask())) == 0
+        && permissions.settleFile(path))
+        return true;
+    emit error(tr("Could not create \"%1\".").arg(below(destination, removerName)));
+    return false;
+}
+
 bool InstallThread::writeRecord(const QString &staging)
 {
+    // Where the installation lies: a tree moved or copied elsewhere is not
+    // this installation, and is not removed from its record.
     InstallationRecord record = InstallationRecord::forThisRun(
         fromArchive ? QStringLiteral("archive") : QStringLiteral("tree"),
         fromArchive ? below(QDir(source).absolutePath(), productIdentity.archiveName)
                     : QDir(source).absolutePath(),
-        recordOptions);
+        QStringList(recordOptions)
+            << QStringLiteral("destination=%1")
+                   .arg(QDir::cleanPath(QFileInfo(destination).absoluteFilePath())));
     QString problem;
     bool ok = record.describeTree(staging, &problem, tar->contentHashes());
     if (ok && !moduleTree.isEmpty())

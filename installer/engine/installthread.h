@@ -46,6 +46,9 @@ public:
     void setSpaceCheck(bool on) { spaceCheck = on; }
     // The options of the run, as the installation record keeps them.
     void setRecordOptions(const QStringList &options) { recordOptions = options; }
+    // The program copied to the top of the installation as "uninstall"
+    // (none when empty), recorded like every other file.
+    void setRemover(const QString &program) { remover = program; }
     // Whether the new files are on disk before they are moved into place (and
     // on their way there as soon as each is complete), and
     // whether the installation gets its record with the files' hashes (both
@@ -71,6 +74,7 @@ protected:
 
 private:
     bool copyCrayFiles();
+    bool placeRemover(const QString &staging);
     bool writeRecord(const QString &staging);
     void settleStagedParents(const QString &staging) const;
     QSet<QByteArray> previousEntries();
@@ -88,6 +92,7 @@ private:
     bool durable = true;
     bool recording = true;
     QStringList recordOptions;
+    QString remover;
     // Errors reported during this run, Tar's included.
     int errors = 0;
 };

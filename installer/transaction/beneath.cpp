@@ -64,29 +64,6 @@ bool clearFiles(int fd, QByteArrayList *directories)
 
 } // namespace
 
-Descriptor::~Descriptor()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-Descriptor &Descriptor::operator=(Descriptor &&other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.release();
-    }
-    return *this;
-}
-
-int Descriptor::release()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
 Descriptor openDirectory(int root, const QByteArray &relative)
 {
     Descriptor current(::openat(root, ".", directoryFlags));

@@ -1,6 +1,8 @@
 #ifndef ZARVO_TRANSACTION_BENEATH_H
 #define ZARVO_TRANSACTION_BENEATH_H
 
+#include "installer/administration/descriptor.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 
@@ -11,24 +13,7 @@
 // is. Failures return false (or -1) with errno set.
 namespace Beneath {
 
-// An open descriptor, closed with the object.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor();
-    Descriptor(Descriptor &&other) noexcept : m_fd(other.release()) {}
-    Descriptor &operator=(Descriptor &&other) noexcept;
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-
-    int get() const { return m_fd; }
-    bool isValid() const { return m_fd >= 0; }
-    int release();
-
-private:
-    int m_fd;
-};
+using Administration::Descriptor;
 
 // The directory at `relative` below `root` ("" or "." is root itself);
 // invalid when a component is missing, not a directory, or a link.

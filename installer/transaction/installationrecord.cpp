@@ -1,5 +1,6 @@
 #include "installer/transaction/installationrecord.h"
 
+#include "installer/administration/record.h"
 #include "installer/productidentity.h"
 #include "installer/transaction/beneath.h"
 #include "util/contenthash.h"
@@ -20,47 +21,51 @@ const char InstallationRecord::logFileName[] = ".installation.log";
 
 namespace {
 
-const char magic[] = "corvane-zarvo-installation-record";
-
-QByteArray encodedText(const QString &text)
+QString fromBytes(const std::string &bytes)
 {
-    return text.toUtf8().toPercentEncoding();
+    return QString::fromUtf8(bytes.data(), int(bytes.size()));
 }
 
-QByteArray encodedPath(const QByteArray &path)
+std::string toBytes(const QString &text)
 {
-    return path.toPercentEncoding("/");
+    return text.toUtf8().toStdString();
 }
 
-QString decodedText(const QByteArray &field)
+QByteArray fromPath(const std::string &bytes)
 {
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(field));
+    return QByteArray(bytes.data(), int(bytes.size()));
 }
 
-char typeLetter(InstallationRecord::Entry::Type type)
+std::string toPath(const QString &path)
 {
-    switch (type) {
-    case InstallationRecord::Entry::Directory:
-        return 'd';
-    case InstallationRecord::Entry::Link:
-        return 'l';
-    case InstallationRecord::Entry::File:
-        break;
+    return QFile::encodeName(path).toStdString();
+}
+
+// The format itself is the administration core's: the program inside every
+// installation reads it without Qt, and the two must never disagree.
+Administration::Record coreRecord(const InstallationRecord &record)
+{
+    Administration::Record core;
+    core.installerVersion = toBytes(record.installerVersion);
+    core.productName = toBytes(record.productName);
+    core.productVersion = toBytes(record.productVersion);
+    core.date = toBytes(record.date.toUTC().toString(Qt::ISODate));
+    core.userId = record.userId;
+    core.userName = toBytes(record.userName);
+    core.sourceKind = toBytes(record.sourceKind);
+    core.sourcePath = toPath(record.sourcePath);
+    for (const QString &option : record.options)
+        core.options.push_back(toBytes(option));
+    for (const InstallationRecord::Entry &entry : record.entries) {
+        core.entries.push_back({Administration::Entry::Type(entry.type), unsigned(entry.mode & 07777),
+                                entry.size, entry.hash.toStdString(), entry.path.toStdString(),
+                                entry.target.toStdString()});
     }
-    return 'f';
-}
-
-// Why a stored path cannot name an entry inside the installation; empty
-// when it can.
-QString pathProblem(const QByteArray &path)
-{
-    if (path.isEmpty() || path.startsWith('/'))
-        return InstallationRecord::tr("the path is not relative");
-    for (const QByteArray &component : path.split('/')) {
-        if (component.isEmpty() || component == "." || component == "..")
-            return InstallationRecord::tr("the path has an empty, \".\" or \"..\" component");
+    for (const InstallationRecord::Registration &registration : record.registrations) {
+        core.registrations.push_back(
+            {toBytes(registration.tool), toBytes(registration.mode), toPath(registration.file)});
     }
-    return QString();
+    return core;
 }
 
 bool cannotRecord(const QByteArray &path, QString *error)
@@ -169,32 +174,6 @@ bool InstallationRecord::describeTree(const QString &directory, QString *error,
     return describeBelow(root, QByteArray(), hashes, &entries, error);
 }
 
-bool InstallationRecord::describeAgain(const QString &directory, const QSet<QByteArray> &paths,
-                                       QString *error)
-{
-    const Beneath::Descriptor top(
-        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    Beneath::Root root(top.get());
-    if (!top.isValid())
-        return cannotRecord(QFile::encodeName(directory), error);
-    for (int i = entries.size() - 1; i >= 0; --i) {
-        Entry &entry = entries[i];
-        if (!paths.contains(entry.path))
-            continue;
-        struct stat st;
-        QByteArray base;
-        const int parent = root.parentOf(entry.path, &base);
-        if (parent >= 0 && ::fstatat(parent, base.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
-            && errno == ENOENT) {
-            entries.remove(i);
-            continue;
-        }
-        if (!describeEntry(root, entry.path, {}, &entry))
-            return cannotRecord(entry.path, error);
-    }
-    return true;
-}
-
 bool InstallationRecord::isOwnFile(const QByteArray &name)
 {
     return name == ".installed" || name == fileName || name == logFileName;
@@ -202,31 +181,7 @@ bool InstallationRecord::isOwnFile(const QByteArray &name)
 
 QByteArray InstallationRecord::toText() const
 {
-    QByteArray text = QByteArray(magic) + ' ' + QByteArray::number(formatVersion) + '\n';
-    text += "installer " + encodedText(installerVersion) + '\n';
-    text += "product " + encodedText(productName) + ' ' + encodedText(productVersion) + '\n';
-    text += "date " + date.toUTC().toString(Qt::ISODate).toLatin1() + '\n';
-    text += "user " + QByteArray::number(userId) + ' ' + encodedText(userName) + '\n';
-    text += "source " + encodedText(sourceKind) + ' ' + QFile::encodeName(sourcePath).toPercentEncoding("/")
-        + '\n';
-    for (const QString &option : options)
-        text += "option " + encodedText(option) + '\n';
-    for (const Entry &entry : entries) {
-        text += QByteArray("entry ") + typeLetter(entry.type) + ' '
-            + QByteArray::number(uint(entry.mode & 07777), 8).rightJustified(4, '0') + ' '
-            + QByteArray::number(entry.size) + ' ' + (entry.hash.isEmpty() ? "-" : entry.hash) + ' '
-            + encodedPath(entry.path);
-        if (entry.type == Entry::Link)
-            text += ' ' + encodedPath(entry.target);
-        text += '\n';
-    }
-    for (const Registration &registration : registrations)
-        text += "registration " + encodedText(registration.tool) + ' '
-            + encodedText(registration.mode) + ' '
-            + QFile::encodeName(registration.file).toPercentEncoding("/") + '\n';
-    text += "end " + QByteArray::number(entries.size()) + ' '
-        + QByteArray::number(registrations.size()) + '\n';
-    return text;
+    return QByteArray::fromStdString(coreRecord(*this).text());
 }
 
 bool InstallationRecord::save(const QString &path, QString *error) const
@@ -254,124 +209,35 @@ bool InstallationRecord::parse(const QByteArray &text, const QString &name,
                                InstallationRecord *record, QString *error)
 {
     *record = InstallationRecord();
-    QByteArrayList lines = text.split('\n');
-    const bool whole = lines.last().isEmpty();
-    lines.removeLast();
-    int number = 0;
-    const auto problem = [&](const QString &what) {
-        *error = tr("\"%1\", line %2: %3").arg(name).arg(number).arg(what);
+    Administration::Record core;
+    Administration::RecordProblem problem;
+    if (!Administration::parseRecord(text.toStdString(), &core, &problem)) {
+        const QString reason = QString::fromStdString(Administration::fill(
+            QCoreApplication::translate("Administration", problem.reason.source).toStdString(),
+            problem.reason.values));
+        *error = problem.line == 0
+            ? tr("\"%1\" ends before its \"end\" line: it was cut short.").arg(name)
+            : tr("\"%1\", line %2: %3").arg(name).arg(problem.line).arg(reason);
         return false;
-    };
-    QSet<QByteArray> headerSeen;
-    QSet<QByteArray> paths;
-    bool ended = false;
-    for (const QByteArray &line : lines) {
-        ++number;
-        const QByteArrayList fields = line.split(' ');
-        const QByteArray &key = fields.first();
-        if (ended)
-            return problem(tr("there is more after the \"end\" line"));
-        if (number == 1) {
-            if (fields.size() != 2 || key != magic)
-                return problem(tr("this is not an installation record"));
-            if (fields.at(1) != QByteArray::number(formatVersion))
-                return problem(tr("format version %1 is not known to this installer (it reads "
-                                  "version %2)")
-                                   .arg(QString::fromLatin1(fields.at(1)))
-                                   .arg(formatVersion));
-            continue;
-        }
-        static const QByteArrayList headerKeys = {"installer", "product", "date", "user", "source"};
-        static const QList<int> headerSizes = {2, 3, 2, 3, 3};
-        const int header = headerKeys.indexOf(key);
-        if (header >= 0) {
-            if (headerSeen.contains(key) || !record->entries.isEmpty()
-                || !record->registrations.isEmpty())
-                return problem(tr("\"%1\" is out of place").arg(QString::fromLatin1(key)));
-            if (fields.size() != headerSizes.at(header))
-                return problem(tr("\"%1\" needs %2 fields").arg(QString::fromLatin1(key)).arg(headerSizes.at(header) - 1));
-            headerSeen.insert(key);
-        }
-        if (key == "installer") {
-            record->installerVersion = decodedText(fields.at(1));
-        } else if (key == "product") {
-            record->productName = decodedText(fields.at(1));
-            record->productVersion = decodedText(fields.at(2));
-        } else if (key == "date") {
-            record->date = QDateTime::fromString(QString::fromLatin1(fields.at(1)), Qt::ISODate);
-            if (!record->date.isValid())
-                return problem(tr("the date is not valid"));
-        } else if (key == "user") {
-            bool ok = false;
-            record->userId = fields.at(1).toUInt(&ok);
-            record->userName = decodedText(fields.at(2));
-            if (!ok)
-                return problem(tr("the user number is not valid"));
-        } else if (key == "source") {
-            record->sourceKind = decodedText(fields.at(1));
-            record->sourcePath = QFile::decodeName(QByteArray::fromPercentEncoding(fields.at(2)));
-            if (record->sourceKind != QLatin1String("archive")
-                && record->sourceKind != QLatin1String("tree"))
-                return problem(tr("the source is neither \"archive\" nor \"tree\""));
-        } else if (key == "option") {
-            if (fields.size() != 2 || !record->entries.isEmpty() || !record->registrations.isEmpty())
-                return problem(tr("\"option\" is out of place or incomplete"));
-            record->options << decodedText(fields.at(1));
-        } else if (key == "entry") {
-            if (headerSeen.size() != headerKeys.size() || !record->registrations.isEmpty())
-                return problem(tr("\"entry\" is out of place"));
-            Entry entry;
-            const QByteArray type = fields.value(1);
-            entry.type = type == "d" ? Entry::Directory : type == "l" ? Entry::Link : Entry::File;
-            if (type != "d" && type != "f" && type != "l")
-                return problem(tr("the entry type is not d, f or l"));
-            if (fields.size() != (entry.type == Entry::Link ? 7 : 6))
-                return problem(tr("the entry has a wrong number of fields"));
-            bool modeOk = false, sizeOk = false;
-            entry.mode = mode_t(fields.at(2).toUInt(&modeOk, 8));
-            entry.size = fields.at(3).toLongLong(&sizeOk);
-            if (!modeOk || fields.at(2).size() != 4 || !sizeOk || entry.size < 0)
-                return problem(tr("the mode or size is not valid"));
-            entry.hash = fields.at(4) == "-" ? QByteArray() : fields.at(4);
-            if ((entry.type == Entry::File) != ContentHash::isWellFormed(entry.hash)
-                || (entry.type != Entry::File && fields.at(4) != "-"))
-                return problem(tr("the content hash is not valid"));
-            entry.path = QByteArray::fromPercentEncoding(fields.at(5));
-            if (entry.type == Entry::Link)
-                entry.target = QByteArray::fromPercentEncoding(fields.at(6));
-            const QString wrongPath = pathProblem(entry.path);
-            if (!wrongPath.isEmpty())
-                return problem(wrongPath);
-            if (entry.type == Entry::Link && entry.target.isEmpty())
-                return problem(tr("the link has no target"));
-            if (paths.contains(entry.path))
-                return problem(tr("the path is listed twice"));
-            paths.insert(entry.path);
-            record->entries << entry;
-        } else if (key == "registration") {
-            if (fields.size() != 4 || headerSeen.size() != headerKeys.size())
-                return problem(tr("\"registration\" is out of place or incomplete"));
-            Registration registration{decodedText(fields.at(1)), decodedText(fields.at(2)),
-                                      QFile::decodeName(QByteArray::fromPercentEncoding(fields.at(3)))};
-            if (registration.mode != QLatin1String("user")
-                && registration.mode != QLatin1String("system"))
-                return problem(tr("the registration mode is neither \"user\" nor \"system\""));
-            record->registrations << registration;
-        } else if (key == "end") {
-            if (headerSeen.size() != headerKeys.size())
-                return problem(tr("the record lacks one of its first lines"));
-            if (fields.size() != 3 || fields.at(1) != QByteArray::number(record->entries.size())
-                || fields.at(2) != QByteArray::number(record->registrations.size()))
-                return problem(tr("the counts of the \"end\" line do not match the record"));
-            ended = true;
-        } else if (header < 0) {
-            return problem(tr("\"%1\" is not a line of an installation record")
-                               .arg(QString::fromLatin1(key.left(40))));
-        }
     }
-    if (!ended || !whole) {
-        *error = tr("\"%1\" ends before its \"end\" line: it was cut short.").arg(name);
-        return false;
+    record->installerVersion = fromBytes(core.installerVersion);
+    record->productName = fromBytes(core.productName);
+    record->productVersion = fromBytes(core.productVersion);
+    record->date = QDateTime::fromString(fromBytes(core.date), Qt::ISODate);
+    record->userId = core.userId;
+    record->userName = fromBytes(core.userName);
+    record->sourceKind = fromBytes(core.sourceKind);
+    record->sourcePath = QFile::decodeName(fromPath(core.sourcePath));
+    for (const std::string &option : core.options)
+        record->options << fromBytes(option);
+    for (const Administration::Entry &entry : core.entries) {
+        record->entries << Entry{Entry::Type(entry.type), mode_t(entry.mode), entry.size,
+                                 fromPath(entry.hash), fromPath(entry.path), fromPath(entry.target)};
+    }
+    for (const Administration::Registration &registration : core.registrations) {
+        record->registrations << Registration{fromBytes(registration.tool),
+                                              fromBytes(registration.mode),
+                                              QFile::decodeName(fromPath(registration.file))};
     }
     return true;
 }

@@ -75,9 +75,6 @@ public:
     // something cannot be read.
     bool describeTree(const QString &directory, QString *error,
                       const QHash<QByteArray, QByteArray> &hashes = {});
-    // Describes the listed entries again as they are now below `directory`;
-    // those that are gone are dropped.
-    bool describeAgain(const QString &directory, const QSet<QByteArray> &paths, QString *error);
 
     QByteArray toText() const;
     // Written whole or not at all.

@@ -34,8 +34,9 @@ MISSING_LIBRARY = "libzarvo-missing.so.1"
 SKIP = 77
 # Used once by the installation and then deleted; and what post-install.sh leaves.
 CONSUMED = {"lumo-mime.xml", "post-install.sh"}
-# The marker, the modulefile and the shell set-up scripts with their folders.
-ADDED = {".installed", ".installation-record", ".installation.log", "doc/post-install.log",
+# The marker, record, log and remover, the modulefile and the shell set-up
+# scripts with their folders.
+ADDED = {".installed", ".installation-record", ".installation.log", "uninstall", "doc/post-install.log",
          "modulefiles", "modulefiles/corvane-zarvo",
          "modulefiles/corvane-zarvo/" + VERSION, "etc", "etc/profile.d",
          "etc/profile.d/corvane-zarvo.sh", "etc/profile.d/corvane-zarvo.csh"}
@@ -566,6 +567,18 @@ def case_nodisplay(p, row):
         env.pop("DISPLAY", None)
         args = ["-icon"] if row.endswith("icon") else []
         program = os.path.join(p.bundle, "bin", "installer")
+        if row.startswith("launcher"):
+            # Not set, or a display of this machine that nobody serves.
+            if row == "launcher-unserved-display":
+                env["DISPLAY"] = ":%d" % next(n for n in range(977, 999)
+                                              if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
+            r = subprocess.run([os.path.join(p.bundle, "install")], env=env, cwd=run.work,
+                               capture_output=True, text=True, timeout=60)
+            hint = f"{p.bundle}/bin/textinstall --accept-licence /opt/corvane/zarvo/{VERSION}\n"
+            check(r.stderr.startswith("No display can be reached") and hint in r.stderr,
+                  f"stderr is {r.stderr!r}")
+            check(r.returncode == 1, f"status {r.returncode}, want 1")
+            return
         if row.startswith("broken-plugin"):
             copy = os.path.join(run.dir, "bundle")
             for part in ("bin", "lib"):
@@ -588,24 +601,72 @@ def case_nodisplay(p, row):
 
 def case_textinstall(p, row):
     """The bundled text-mode installer installs the archive with no display and,
-    as root, with the system's toolkit hidden from view."""
+    as root, with the system's toolkit hidden from view or for all users (into
+    stand-in system directories), registering it with the real desktop tools
+    and in a site's module tree; the installation then
+    verifies, refuses to be removed once moved, and is removed (by textinstall,
+    or purged by its own remover): nothing of it stays but a site's file."""
     wrapper = [os.path.join(HERE, "hide-system-qt")] if row == "system-hidden" else []
     if wrapper and os.geteuid() != 0:
         print("needs root for a private mount namespace", file=sys.stderr)
         return SKIP
+    all_users = ["--all-users"] if row == "all-users" else []
+    if all_users and (os.geteuid() != 0 or os.path.exists("/usr/share/gnome/apps")):
+        print("needs root, and no /usr/share/gnome/apps where the tools would register too", file=sys.stderr)
+        return SKIP
     with Run("textinstall", row, needs_display=False) as run:
         dest = os.path.join(run.dir, "dest", "corvane-zarvo")
-        env = run.env(desktop_session=False)
+        modules = os.path.join(run.dir, "modules")
+        os.makedirs(modules)
+        env = run.env()
         env.pop("DISPLAY", None)
-        program = os.path.join(p.bundle, "bin", "textinstall")
-        r = subprocess.run([*wrapper, program, "--accept-licence", dest], env=env, cwd=run.work,
-                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+
+        def textinstall(*args, program=os.path.join(p.bundle, "bin", "textinstall")):
+            return subprocess.run([*wrapper, program, *args], env=env, cwd=run.work,
+                                  stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+        r = textinstall("--accept-licence", *all_users, "--modulefiles", modules, dest)
         check(r.returncode == 0, f"status {r.returncode}; stderr: {r.stderr!r}")
         check("The installation is finished." in r.stdout, f"output is {r.stdout!r}")
         check(MISSING_LIBRARY in r.stderr + r.stdout, f"no missing-library warning: {r.stderr!r}")
-        compare_tree(dest, expected_from_archive(os.path.join(p.bundle, "zarvo.tgz")))
+        expected = expected_from_archive(os.path.join(p.bundle, "zarvo.tgz"))
+        compare_tree(dest, for_all_users(expected) if all_users else expected)
         marker = os.path.join(dest, ".installed")
         check(os.path.isfile(marker) and os.path.getsize(marker) == 0, f"no empty marker {marker}")
+        check_desktop(run.home, dest, os.path.join(p.tree, "icons", "corvane-zarvo.desktop"))
+        registered(run.home, "mime", "packages", "lumo-mime.xml")
+        menu = os.path.join(run.home, "system-share" if all_users else ".local/share", "applications")
+        check(os.path.isfile(os.path.join(menu, "corvane-zarvo.desktop")), f"not registered in {menu}")
+        check(os.path.isfile(os.path.join(modules, "corvane-zarvo", VERSION)), "no modulefile in the module tree")
+
+        r = textinstall("--verify", dest)
+        check((r.returncode, r.stdout) == (0, ""), f"verify: status {r.returncode}, {r.stdout!r}")
+        site = os.path.join(dest, "doc", "site-notes.txt")
+        with open(site, "w") as f:
+            f.write("ours\n")
+        r = textinstall("--verify", dest, "--added")
+        check((r.returncode, r.stdout) == (1, f"added    {site}\n"), f"verify: status {r.returncode}, {r.stdout!r}")
+        moved = dest + "-moved"
+        os.rename(dest, moved)
+        r = textinstall("--uninstall", moved, "--yes")
+        check(r.returncode == 1 and "moved or copied" in r.stderr and os.path.isfile(os.path.join(moved, ".installed")),
+              f"a moved tree: status {r.returncode}, {r.stderr!r}")
+        os.rename(moved, dest)
+
+        purge = row == "system-hidden"
+        r = (textinstall("--yes", "--purge", program=os.path.join(dest, "uninstall")) if purge
+             else textinstall("--uninstall", dest, "--yes"))
+        check(r.returncode == 0, f"uninstall: status {r.returncode}; stderr: {r.stderr!r}")
+        check(purge or f"Kept, added since the installation: {site}\n" in r.stdout, f"uninstall said {r.stdout!r}")
+        left = sorted(os.path.relpath(os.path.join(d, n), run.dir) for d, dirs, files in os.walk(run.dir)
+                      for n in dirs + files)
+        check(os.path.exists(dest) != purge and os.listdir(modules) == [], f"left: {left}")
+        check(purge or os.listdir(dest) == ["doc"] and os.listdir(os.path.dirname(site)) == ["site-notes.txt"],
+              f"left in {dest}: {left}")
+        # What the tools regenerate from what stays registered holds nothing of
+        # it either; the logs of the installer's runs stay.
+        product = [n for n in left if re.search(r"corvane|zarvo|lumo", n, re.I)
+                   and not n.startswith(("dest/", "home/.local/state/corvane-zarvo"))]
+        check(not product, f"left of the installation: {product}")
 
 
 CASES = {"walk": case_walk, "cancel": case_cancel, "unwritable": case_unwritable, "exists": case_exists,

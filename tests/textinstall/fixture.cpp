@@ -43,17 +43,6 @@ QByteArray seededBytes(quint32 seed, int size)
     return bytes;
 }
 
-QStringList listing(const QString &root)
-{
-    QStringList names;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names << QDir(root).relativeFilePath(it.next());
-    names.sort();
-    return names;
-}
-
 QByteArray digest(const QString &path)
 {
     QFile file(path);
@@ -65,6 +54,17 @@ QByteArray digest(const QString &path)
 }
 
 } // namespace
+
+QStringList listing(const QString &root)
+{
+    QStringList names;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << QDir(root).relativeFilePath(it.next());
+    names.sort();
+    return names;
+}
 
 bool writeFile(const QString &path, const QByteArray &contents, bool executable)
 {
@@ -183,7 +183,8 @@ bool removeLicenceFile(const QString &sourceDir, const QString &name)
 QString compareTrees(const QString &expected, const QString &actual, QStringList ignored)
 {
     ignored << QStringLiteral(".installed") << QLatin1String(InstallationRecord::fileName)
-            << QLatin1String(InstallationRecord::logFileName) << siteEntries();
+            << QLatin1String(InstallationRecord::logFileName) << QStringLiteral("uninstall")
+            << siteEntries();
     QStringList problems;
     const QStringList want = listing(expected);
     const QStringList have = listing(actual);

@@ -38,6 +38,8 @@ bool removeLicenceFile(const QString &sourceDir, const QString &name);
 // its payload.
 QString compareTrees(const QString &expected, const QString &actual,
                      QStringList ignored = QStringList());
+// Every entry below root, hidden ones too, relative and sorted.
+QStringList listing(const QString &root);
 // Regular files below root.
 int countFiles(const QString &root);
 // Empty when the installation record in `destination` lists exactly what is

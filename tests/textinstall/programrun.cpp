@@ -65,7 +65,7 @@ bool ProgramRun::start()
 {
     // Everything the child needs is prepared before the fork: after it, only
     // async-signal-safe calls are allowed in a threaded process.
-    std::vector<QByteArray> argumentBytes = encoded(QStringList(textInstallProgram()) + m_arguments);
+    std::vector<QByteArray> argumentBytes = encoded(QStringList(m_program.isEmpty() ? textInstallProgram() : m_program) + m_arguments);
     std::vector<QByteArray> environmentBytes = encoded(m_environment.toStringList());
     std::vector<char *> argv = pointers(argumentBytes);
     std::vector<char *> envp = pointers(environmentBytes);

@@ -24,6 +24,8 @@ public:
 
     // Columns of the pseudo-terminal; set before start().
     void setTerminalWidth(int columns) { m_columns = columns; }
+    // Another program than the text installer; set before start().
+    void setProgram(const QString &program) { m_program = program; }
     // Sends standard output to a file instead, as `> file` does (Terminal only).
     void setOutputFile(const QString &path) { m_outputFile = path; }
 
@@ -57,6 +59,7 @@ private:
     QProcessEnvironment m_environment;
     int m_columns = 100;
     QString m_outputFile;
+    QString m_program;
     pid_t m_pid = -1;
     int m_terminalFd = -1;
     int m_inputFd = -1;

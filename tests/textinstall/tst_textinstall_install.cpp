@@ -4,6 +4,7 @@
 #include "fixture.h"
 #include "programrun.h"
 
+#include "installer/transaction/installationrecord.h"
 #include "tests/support/testenvironment.h"
 
 #include <QDir>
@@ -68,9 +69,16 @@ private slots:
     void permissions_data();
     void permissions();
     void linksNoGraphicsLibraries();
+    void inspection_data();
+    void inspection();
+    void administration_data();
+    void administration();
+    void removalKilled();
 
 private:
     QString source(const QString &kind) const;
+    bool install(const QString &source, const QString &destination, QString *why,
+                 const QStringList &options = {});
 
     QTemporaryDir m_root;
     QString m_tree;
@@ -400,6 +408,11 @@ void TestTextInstallInstall::afterWork_data()
         << false << false << "post-install.sh" << 3 << noSession;
     QTest::newRow("a file of the installation failed: no after-work")
         << true << false << "copy" << 1 << QStringList();
+    // The options name what is left out; the rest is done.
+    QTest::newRow("--no-desktop in a KDE session")
+        << true << false << "--no-desktop" << 0 << QStringList{QStringLiteral("post-install in ")};
+    QTest::newRow("--no-post-install in a KDE session")
+        << true << false << "--no-post-install" << 0 << QStringList(session("user").mid(0, 4));
 }
 
 void TestTextInstallInstall::afterWork()
@@ -427,6 +440,8 @@ void TestTextInstallInstall::afterWork()
     if (damage == QLatin1String("copy")) {
         QVERIFY(Fixture::writeFile(destination + QStringLiteral("/doc/RELEASE-NOTES/kept.txt"), "x"));
         options << QStringLiteral("--yes");
+    } else if (damage.startsWith(QLatin1String("--"))) {
+        options << damage;
     } else if (!damage.isEmpty()) {
         // It logs its run as the others do, then fails.
         const QString path = tree + QLatin1Char('/') + damage;
@@ -452,9 +467,16 @@ void TestTextInstallInstall::afterWork()
     const bool afterWork = damage != QLatin1String("copy");
     QCOMPARE(run.errorOutput().contains(warning), afterWork);
     QVERIFY2(!run.output().contains("libmissing"), "the warning went to standard output");
-    for (const char *step : {"Creating file association",
-                             "Cleaning up files from previous installation(s)", "Finished"})
-        QVERIFY2(run.output().contains(step) == afterWork, step);
+    const bool desktop = afterWork && damage != QLatin1String("--no-desktop");
+    const bool script = afterWork && damage != QLatin1String("--no-post-install");
+    QCOMPARE(run.output().contains("Creating file association"), desktop);
+    QCOMPARE(run.output().contains("Cleaning up files from previous installation(s)"), script);
+    QCOMPARE(run.output().contains("Finished"), afterWork);
+    // Said on the terminal and in the log kept with the installation.
+    for (const QByteArray &said : {run.output(), Fixture::readFile(destination + QStringLiteral("/.installation.log"))})
+        QCOMPARE(said.contains("\"" + QFile::encodeName(destination)
+                               + "/post-install.sh\" was not run (--no-post-install)."),
+                 afterWork && !script);
     const QByteArray problem = damage.startsWith(QLatin1String("libexec"))
         ? "Installation Error: xdg-desktop-menu exited with status 5.\n"
         : "The post-install script \"" + QFile::encodeName(destination)
@@ -466,7 +488,7 @@ void TestTextInstallInstall::afterWork()
                  run.errorOutput().constData());
     }
     // Nothing is added to a desktop menu outside a desktop session.
-    QCOMPARE(run.output().contains("Adding icons to desktop menu"), desktopSession && afterWork);
+    QCOMPARE(run.output().contains("Adding icons to desktop menu"), desktopSession && desktop);
 
     const QString logged = QString::fromUtf8(Fixture::readFile(log));
     int at = 0;
@@ -476,10 +498,12 @@ void TestTextInstallInstall::afterWork()
         QVERIFY2(found >= 0, qPrintable(QStringLiteral("%1 not in order in:\n%2").arg(line, logged)));
         at = found + line.size();
     }
-    QCOMPARE(logged.contains(QLatin1String("xdg-desktop-menu")), desktopSession && afterWork);
-    // Used up by the after-work, or never installed.
-    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")));
-    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/post-install.sh")));
+    QCOMPARE(logged.contains(QLatin1String("xdg-desktop-menu")), desktopSession && desktop);
+    QVERIFY(desktop || !logged.contains(QLatin1String("xdg-")));
+    QCOMPARE(logged.contains(QLatin1String("post-install in")), script);
+    // Used up by the after-work, or never installed; what is not used stays.
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/lumo-mime.xml")), afterWork && !desktop);
+    QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/post-install.sh")), afterWork && !script);
     QCOMPARE(QFileInfo::exists(destination + QStringLiteral("/.installed")), afterWork);
     if (afterWork) {
         // The record knows the rewritten desktop entry and the registrations.
@@ -487,7 +511,7 @@ void TestTextInstallInstall::afterWork()
         QVERIFY2(unrecorded.isEmpty(), qPrintable(unrecorded));
         QCOMPARE(Fixture::readFile(destination + QStringLiteral("/.installation-record"))
                      .contains("\nregistration xdg-icon-resource "),
-                 desktopSession);
+                 desktopSession && desktop);
     }
 }
 
@@ -573,6 +597,256 @@ void TestTextInstallInstall::linksNoGraphicsLibraries()
         "xkbcommon[-\\w]*|wayland[-\\w]*|fontconfig|freetype|png16|harfbuzz)\\.so"));
     const QRegularExpressionMatch match = graphics.match(libraries);
     QVERIFY2(!match.hasMatch(), qPrintable(QStringLiteral("links %1").arg(match.captured(0))));
+}
+
+void TestTextInstallInstall::inspection_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("--list of the archive, as tar -t prints it")
+        << "archive" << QString() << "--list" << 0 << QByteArray();
+    QTest::newRow("--list of the tree, as a copy takes it")
+        << "tree" << QString() << "--list" << 0 << QByteArray();
+    QTest::newRow("--info of the archive")
+        << "archive" << QString() << "--info" << 0 << QByteArray("Installation files: archive ");
+    QTest::newRow("--info of the tree")
+        << "tree" << QString() << "--info" << 0 << QByteArray("Installation files: unpacked tree ");
+    QTest::newRow("--check of an undamaged archive")
+        << "archive" << QString() << "--check" << 0 << QByteArray("are complete and undamaged");
+    QTest::newRow("--check of an archive with a byte changed")
+        << "archive" << "byte" << "--check" << 1 << QByteArray("Damaged compressed data");
+    QTest::newRow("--check of an archive cut short")
+        << "archive" << "cut" << "--check" << 1 << QByteArray("Truncated compressed data.");
+    QTest::newRow("--check of a tree without its licence")
+        << "tree" << "licence" << "--check" << 1
+        << QByteArray("Corvane Zarvo installation files not found in");
+}
+
+void TestTextInstallInstall::inspection()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, damage);
+    QFETCH(QString, option);
+    QFETCH(int, status);
+    QFETCH(QByteArray, expected);
+
+    QTemporaryDir work;
+    const QString sourceDir = work.filePath(QStringLiteral("source"));
+    QString why;
+    QVERIFY2(kind == QLatin1String("tree") ? Fixture::writeTree(sourceDir, Fixture::Plain, &why)
+                                           : Fixture::writeArchiveSource(m_tree, sourceDir, &why),
+             qPrintable(why));
+    const QString archive = sourceDir + QStringLiteral("/zarvo.tgz");
+    QByteArray packed = Fixture::readFile(archive);
+    if (damage == QLatin1String("byte"))
+        packed[packed.size() / 2] = char(packed.at(packed.size() / 2) ^ 0x55);
+    if (damage == QLatin1String("licence"))
+        QVERIFY(Fixture::removeLicenceFile(sourceDir, QStringLiteral("license_agreement.txt")));
+    QVERIFY(damage.isEmpty() || damage == QLatin1String("licence")
+            || Fixture::writeFile(archive, damage == QLatin1String("cut") ? packed.left(packed.size() - 100) : packed));
+
+    ProgramRun run(ProgramRun::Pipes, sourceDir, {option}, Fixture::environment());
+    QVERIFY(run.start());
+    QVERIFY2(run.finish(runTimeoutMs), "the program did not end");
+    QVERIFY2(run.exitStatus() == status, run.errorOutput().constData());
+    QVERIFY2((run.output() + run.errorOutput()).contains(expected), run.output() + run.errorOutput());
+
+    // Every entry that tar -t lists, in its order for the archive.
+    QProcess tar;
+    QProcessEnvironment utf8 = QProcessEnvironment::systemEnvironment();
+    utf8.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    tar.setProcessEnvironment(utf8);
+    Fixture::writeArchiveSource(m_tree, work.filePath(QStringLiteral("packed")), &why);
+    tar.start(QStringLiteral("tar"), {QStringLiteral("-tzf"), work.filePath(QStringLiteral("packed/zarvo.tgz"))});
+    QVERIFY(tar.waitForFinished(runTimeoutMs) && tar.exitCode() == 0);
+    QByteArrayList entries = tar.readAllStandardOutput().split('\n');
+    entries.removeAll(QByteArray());
+    entries.removeAll("./");
+    if (option == QLatin1String("--info")) {
+        qint64 bytes = 0;
+        for (QDirIterator it(m_tree, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            bytes += QFileInfo(it.next()).size();
+        const QByteArray count = QByteArray::number(entries.size() + (kind == QLatin1String("archive")));
+        QVERIFY2(run.output().contains("\nEntries: " + count + " (")
+                     && run.output().contains(" (" + QByteArray::number(bytes) + " bytes)\n"),
+                 run.output().constData());
+    } else if (option == QLatin1String("--list")) {
+        QByteArrayList listed = run.output().split('\n');
+        listed.removeAll(QByteArray());
+        if (kind == QLatin1String("archive")) {
+            QCOMPARE(listed, QByteArrayList{"./"} + entries);
+        } else {
+            for (QByteArray &entry : entries)
+                entry = entry.mid(2);
+            std::sort(entries.begin(), entries.end());
+            std::sort(listed.begin(), listed.end());
+            QCOMPARE(listed, entries);
+        }
+    }
+}
+
+bool TestTextInstallInstall::install(const QString &source, const QString &destination,
+                                     QString *why, const QStringList &options)
+{
+    ProgramRun run(ProgramRun::Pipes, source, installArguments(destination, options),
+                   Fixture::environment());
+    if (run.start() && run.finish(runTimeoutMs) && run.exitStatus() == 0)
+        return true;
+    *why = QString::fromLocal8Bit(run.errorOutput());
+    return false;
+}
+
+void TestTextInstallInstall::administration_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArray>("differences");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("remaining");
+
+    const QStringList yes{QStringLiteral("--yes")};
+    const QStringList all{QStringLiteral("*")};
+    QTest::newRow("clean installation") << QString() << yes << QByteArray() << QByteArray() << 0
+                                        << QStringList();
+    const QByteArray changes = "..5.     %1/bin/lumo\n"
+                               ".M..     %1/bin/pesk\n"
+                               "missing  %1/libexec/gdb\n"
+                               "S.5.     %1/share/empty.txt\n"
+                               "added    %1/share/site/\n"
+                               "added    %1/share/site.conf\n";
+    const QStringList kept{QStringLiteral("bin"), QStringLiteral("bin/lumo"), QStringLiteral("share"),
+                           QStringLiteral("share/empty.txt"), QStringLiteral("share/site"),
+                           QStringLiteral("share/site.conf"), QStringLiteral("share/site/x")};
+    QTest::newRow("changed, removed, re-moded and added files: the site's are kept")
+        << "changes" << yes << QByteArray() << changes << 0 << kept;
+    QTest::newRow("the same, purged") << "changes" << QStringList{QStringLiteral("--yes"), QStringLiteral("--purge")}
+                                      << QByteArray() << changes << 0 << QStringList();
+    QTest::newRow("the installation's own remover")
+        << "changes" << QStringList{QStringLiteral("remover"), QStringLiteral("--yes")} << QByteArray()
+        << changes << 0 << kept;
+    QTest::newRow("a link to outside where a directory was, purged")
+        << "link" << QStringList{QStringLiteral("--yes"), QStringLiteral("--purge")} << QByteArray()
+        << QByteArray("type     %1/share/data/deep\n"
+                      "missing  %1/share/data/deep/er\n"
+                      "missing  %1/share/data/deep/er/block.dat\n"
+                      "missing  %1/share/data/deep/er/leaf.dat\n")
+        << 0 << QStringList();
+    QTest::newRow("asked on a terminal, answered y") << QString() << QStringList() << QByteArray("y\r")
+                                                     << QByteArray() << 0 << QStringList();
+    QTest::newRow("asked on a terminal, answered no") << QString() << QStringList() << QByteArray("no\r")
+                                                      << QByteArray() << 1 << all;
+    QTest::newRow("no terminal to ask on, no --yes") << QString() << QStringList() << QByteArray()
+                                                     << QByteArray() << 1 << all;
+    QTest::newRow("no record: refused") << "no record" << yes << QByteArray() << QByteArray() << 1 << all;
+    QTest::newRow("a record cut short: refused") << "cut record" << yes << QByteArray() << QByteArray()
+                                                 << 1 << all;
+    QTest::newRow("a moved installation: refused") << "moved" << yes << QByteArray() << QByteArray()
+                                                   << 1 << all;
+}
+
+void TestTextInstallInstall::administration()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, differences);
+    QFETCH(int, status);
+    QFETCH(QStringList, remaining);
+
+    QTemporaryDir work;
+    QString destination = work.filePath(QStringLiteral("zarvo"));
+    QString why;
+    QVERIFY2(install(m_tree, destination, &why), qPrintable(why));
+    const QString outside = work.filePath(QStringLiteral("outside"));
+    QVERIFY(Fixture::writeFile(outside + QStringLiteral("/er/leaf.dat"), "not the installation's"));
+    const QString record = destination + QStringLiteral("/.installation-record");
+    if (change == QLatin1String("changes")) {
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/bin/lumo"), "#!/bin/sh\necho LUMO\n"));
+        QVERIFY(QFile::setPermissions(destination + QStringLiteral("/bin/pesk"), QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(QFile::remove(destination + QStringLiteral("/libexec/gdb")));
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/share/empty.txt"), "grown\n"));
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/share/site.conf"), "site\n"));
+        QVERIFY(Fixture::writeFile(destination + QStringLiteral("/share/site/x"), "site\n"));
+    } else if (change == QLatin1String("link")) {
+        QVERIFY(QDir(destination + QStringLiteral("/share/data/deep")).removeRecursively());
+        QVERIFY(QFile::link(outside, destination + QStringLiteral("/share/data/deep")));
+    } else if (change == QLatin1String("no record")) {
+        QVERIFY(QFile::remove(record));
+    } else if (change == QLatin1String("cut record")) {
+        QVERIFY(Fixture::writeFile(record, Fixture::readFile(record).chopped(10)));
+    } else if (change == QLatin1String("moved")) {
+        QVERIFY(QDir().rename(destination, destination + QStringLiteral("-moved")));
+        destination += QStringLiteral("-moved");
+    }
+    const QStringList before = QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+    ProgramRun verify(ProgramRun::Pipes, work.path(),
+                      {QStringLiteral("--verify"), destination, QStringLiteral("--added")},
+                      Fixture::environment());
+    QVERIFY(verify.start() && verify.finish(runTimeoutMs));
+    QCOMPARE(QString::fromUtf8(verify.output()).split(QLatin1Char('\n')),
+             QString::fromUtf8(differences).replace(QLatin1String("%1"), destination).split(QLatin1Char('\n')));
+    QCOMPARE(verify.exitStatus(), differences.isEmpty() && !change.endsWith(QLatin1String("record")) ? 0 : 1);
+
+    const bool ownRemover = options.removeAll(QStringLiteral("remover")) > 0;
+    ProgramRun removal(answer.isEmpty() ? ProgramRun::Pipes : ProgramRun::Terminal, work.path(),
+                       (ownRemover ? QStringList() : QStringList{QStringLiteral("--uninstall"), destination}) + options,
+                       Fixture::environment());
+    if (ownRemover)
+        removal.setProgram(destination + QStringLiteral("/uninstall"));
+    QVERIFY(removal.start());
+    if (!answer.isEmpty()) {
+        QVERIFY2(removal.waitForOutput("Remove it? [y/N] ", runTimeoutMs), removal.output().constData());
+        removal.send(answer);
+    }
+    QVERIFY2(removal.finish(runTimeoutMs), "the removal did not end");
+    QVERIFY2(removal.exitStatus() == status, removal.output() + removal.errorOutput());
+    const QString left = Fixture::listing(destination).join(QLatin1Char(' '));
+    if (remaining == QStringList{QStringLiteral("*")})
+        QCOMPARE(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    else
+        QCOMPARE(left, remaining.join(QLatin1Char(' ')));
+    QVERIFY(remaining.isEmpty() ? !QFileInfo::exists(destination) : true);
+    // Every file kept is named.
+    for (const QString &path : remaining) {
+        if (path != QLatin1String("*") && QFileInfo(destination + QLatin1Char('/') + path).isFile() && !path.startsWith(QLatin1String("share/site/")))
+            QVERIFY2(removal.output().contains(QFile::encodeName(destination + QLatin1Char('/') + path)), removal.output().constData());
+    }
+    QCOMPARE(Fixture::readFile(outside + QStringLiteral("/er/leaf.dat")), QByteArray("not the installation's"));
+}
+
+void TestTextInstallInstall::removalKilled()
+{
+    QTemporaryDir work;
+    const QString destination = work.filePath(QStringLiteral("zarvo"));
+    QString why;
+    QVERIFY2(install(m_tree, destination, &why), qPrintable(why));
+    const QString marker = destination + QStringLiteral("/.installed");
+    const QString record = destination + QStringLiteral("/.installation-record");
+    // Killed at ever later moments until a run ends by itself.
+    int partial = 0;
+    for (int delayMs = 0;; delayMs += 3) {
+        ProgramRun removal(ProgramRun::Pipes, work.path(), {QStringLiteral("--uninstall"), destination, QStringLiteral("--yes")},
+                           Fixture::environment());
+        QVERIFY(removal.start());
+        QThread::msleep(ulong(delayMs));
+        removal.signal(SIGKILL);
+        QVERIFY(removal.finish(runTimeoutMs));
+        // Killed in the instant between the record and the directory, it
+        // leaves the directory empty.
+        if (removal.exitStatus() == 0 || Fixture::listing(destination).isEmpty())
+            break;
+        QVERIFY2(QFileInfo::exists(record), "killed, and the record is gone with files left");
+        partial += !QFileInfo::exists(marker);
+        QVERIFY(delayMs < 10000);
+    }
+    QVERIFY(Fixture::listing(destination).isEmpty());
+    QVERIFY2(partial > 0, "no run was killed while removing: the installation is too small");
 }
 
 ZARVO_TEST_MAIN_CORE(TestTextInstallInstall)

@@ -90,48 +90,98 @@ void TestTextInstallPieces::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("action");
     QTest::addColumn<QString>("directory");
     QTest::addColumn<QString>("flags");
 
+    const int run = CommandLine::Run;
+    const int invalid = CommandLine::Invalid;
+    const int install = CommandLine::Install;
     const QString none;
-    QTest::newRow("nothing") << QStringList() << int(CommandLine::Run) << none << QString();
+    QTest::newRow("nothing") << QStringList() << run << install << none << QString();
     QTest::newRow("all options and a directory")
         << QStringList{QStringLiteral("--yes"), QStringLiteral("/opt/z"),
                        QStringLiteral("--accept-licence"), QStringLiteral("--all-users"),
+                       QStringLiteral("--no-desktop"), QStringLiteral("--no-post-install"),
                        QStringLiteral("--no-space-check")}
-        << int(CommandLine::Run) << QStringLiteral("/opt/z") << QStringLiteral("lyas");
+        << run << install << QStringLiteral("/opt/z") << QStringLiteral("lyadps");
     QTest::newRow("the later directory wins")
-        << QStringList{QStringLiteral("/a"), QStringLiteral("/b")} << int(CommandLine::Run)
+        << QStringList{QStringLiteral("/a"), QStringLiteral("/b")} << run << install
         << QStringLiteral("/b") << QString();
     QTest::newRow("an empty argument is a directory")
-        << QStringList{QString(QLatin1String(""))} << int(CommandLine::Run)
+        << QStringList{QString(QLatin1String(""))} << run << install
         << QString(QLatin1String("")) << QString();
     QTest::newRow("after --, a dash starts a directory")
-        << QStringList{QStringLiteral("--"), QStringLiteral("-odd")} << int(CommandLine::Run)
-        << QStringLiteral("-odd") << QString();
+        << QStringList{QStringLiteral("--"), QStringLiteral("--uninstall")} << run << install
+        << QStringLiteral("--uninstall") << QString();
+    QTest::newRow("values after = and after a blank")
+        << QStringList{QStringLiteral("--group=users"), QStringLiteral("--modulefiles"),
+                       QStringLiteral("/m"), QStringLiteral("/opt/z")}
+        << run << install << QStringLiteral("/opt/z") << QStringLiteral("g=users m=/m");
     QTest::newRow("options are case-sensitive")
-        << QStringList{QStringLiteral("--YES")} << int(CommandLine::Invalid) << none << QString();
+        << QStringList{QStringLiteral("--YES")} << invalid << install << none << QString();
     QTest::newRow("help") << QStringList{QStringLiteral("--help")} << int(CommandLine::ShowHelp)
-                          << none << QString();
+                          << install << none << QString();
+    const char *const inspections[] = {"--version", "--info", "--list", "--check"};
+    for (int i = 0; i < 4; ++i) {
+        QTest::newRow(inspections[i]) << QStringList{QLatin1String(inspections[i])} << run
+                                      << int(CommandLine::ShowVersion) + i << none << QString();
+    }
+    QTest::newRow("uninstall without asking, purging")
+        << QStringList{QStringLiteral("--uninstall"), QStringLiteral("/opt/z"),
+                       QStringLiteral("--yes"), QStringLiteral("--purge")}
+        << run << int(CommandLine::Uninstall) << QStringLiteral("/opt/z") << QStringLiteral("yu");
+    QTest::newRow("verify, listing what was added")
+        << QStringList{QStringLiteral("--added"), QStringLiteral("--verify=/opt/z")} << run
+        << int(CommandLine::Verify) << QStringLiteral("/opt/z") << QStringLiteral("A");
+    QTest::newRow("two actions")
+        << QStringList{QStringLiteral("--list"), QStringLiteral("--check")} << invalid << install
+        << none << QString();
+    QTest::newRow("--purge without --uninstall")
+        << QStringList{QStringLiteral("--purge"), QStringLiteral("/opt/z")} << invalid << install
+        << none << QString();
+    QTest::newRow("an installing option with --verify")
+        << QStringList{QStringLiteral("--verify"), QStringLiteral("/opt/z"),
+                       QStringLiteral("--all-users")}
+        << invalid << install << none << QString();
+    QTest::newRow("a directory with --info")
+        << QStringList{QStringLiteral("--info"), QStringLiteral("/opt/z")} << invalid << install
+        << none << QString();
+    QTest::newRow("--uninstall without its directory")
+        << QStringList{QStringLiteral("--yes"), QStringLiteral("--uninstall")} << invalid
+        << install << none << QString();
 }
 
 void TestTextInstallPieces::commandLine()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, outcome);
+    QFETCH(int, action);
     QFETCH(QString, directory);
     QFETCH(QString, flags);
 
     const CommandLine line(QStringList{QStringLiteral("textinstall")} + arguments);
-    QCOMPARE(int(line.outcome()), outcome);
+    QVERIFY2(int(line.outcome()) == outcome, qPrintable(line.problem()));
     if (outcome != CommandLine::Run)
         return;
-    QCOMPARE(line.installDirectory().isNull(), directory.isNull());
-    QCOMPARE(line.installDirectory(), directory);
-    QCOMPARE(line.acceptLicence(), flags.contains(QLatin1Char('l')));
-    QCOMPARE(line.assumeYes(), flags.contains(QLatin1Char('y')));
-    QCOMPARE(line.allUsers(), flags.contains(QLatin1Char('a')));
-    QCOMPARE(line.noSpaceCheck(), flags.contains(QLatin1Char('s')));
+    QCOMPARE(int(line.action()), action);
+    const QString given = action == CommandLine::Install ? line.installDirectory() : line.installation();
+    QCOMPARE(given.isNull(), directory.isNull());
+    QCOMPARE(given, directory);
+    QString set;
+    for (const auto &flag : {qMakePair('l', line.acceptLicence()), qMakePair('y', line.assumeYes()),
+                             qMakePair('a', line.allUsers()), qMakePair('d', line.noDesktop()),
+                             qMakePair('p', line.noPostInstall()),
+                             qMakePair('s', line.noSpaceCheck()), qMakePair('u', line.purge()),
+                             qMakePair('A', line.showAdded())}) {
+        if (flag.second)
+            set += QLatin1Char(flag.first);
+    }
+    if (!line.group().isNull())
+        set += QStringLiteral("g=") + line.group();
+    if (!line.moduleTree().isNull())
+        set += QStringLiteral(" m=") + line.moduleTree();
+    QCOMPARE(set, flags);
 }
 
 void TestTextInstallPieces::destinationRule_data()

@@ -63,10 +63,12 @@ void TestTextInstallSession::commandLine_data()
     QTest::addColumn<QByteArray>("expectedOut");
     QTest::addColumn<QByteArray>("expectedErr");
 
-    const QByteArray usage = "Usage: " + QFile::encodeName(textInstallProgram())
-        + " [--accept-licence] [--yes] [--all-users] [--group NAME]\n"
-          "       [--modulefiles DIR] [--no-space-check] [install-directory]";
-    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << usage << QByteArray();
+    const QByteArray program = QFile::encodeName(textInstallProgram());
+    const QByteArray usage = "Usage: " + program + " [options] [install-directory]\n       "
+        + program + " --uninstall DIR [--yes] [--purge]\n";
+    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0
+                          << usage + "       " + program + " --verify DIR [--added]\n"
+                          << QByteArray();
     QTest::newRow("help wins over a directory")
         << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--help")} << 0 << usage
         << QByteArray();
@@ -90,6 +92,17 @@ void TestTextInstallSession::commandLine_data()
     QTest::newRow("--modulefiles that does not exist")
         << QStringList{QStringLiteral("--modulefiles"), QStringLiteral("/no/such/tree")} << 1
         << QByteArray() << QByteArray("The module directory \"/no/such/tree\" does not exist.");
+    QTest::newRow("versions") << QStringList{QStringLiteral("--version")} << 0
+                              << QByteArray("textinstall 25.1.3, the installer of Corvane Zarvo 25.1.3\n")
+                              << QByteArray();
+    QTest::newRow("--check without installation files")
+        << QStringList{QStringLiteral("--check")} << 1 << QByteArray()
+        << QByteArray("Corvane Zarvo installation files not found in");
+    QTest::newRow("two actions")
+        << QStringList{QStringLiteral("--verify=/opt/z"), QStringLiteral("--uninstall=/opt/z")} << 2
+        << QByteArray()
+        << QByteArray("The options \"--uninstall\" and \"--verify\" cannot be used together.\n")
+            + usage;
     QTest::newRow("licence spelt the other way")
         << QStringList{QStringLiteral("--accept-license")} << 2 << QByteArray()
         << QByteArray("Unknown option \"--accept-license\".");
