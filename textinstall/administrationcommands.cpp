@@ -4,7 +4,7 @@
 #include "installer/productidentity.h"
 #include "textinstall/console.h"
 #include "textinstall/licenceagreement.h"
-#include "textinstall/sourceinspection.h"
+#include "textinstall/sourcecontents.h"
 #include "textinstall/textinstallation.h"
 
 #include <QDir>

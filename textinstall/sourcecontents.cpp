@@ -1,4 +1,4 @@
-#include "textinstall/sourceinspection.h"
+#include "textinstall/sourcecontents.h"
 
 #include "installer/productidentity.h"
 #include "util/archivereader.h"
