@@ -504,7 +504,7 @@ Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t uma
     }
     in.close();
     // On the descriptor: the name may have been swapped for a link meanwhile.
-    if (!m_permissions.settleDescriptor(out.get(), mode)) {
+    if (!m_permissions.settleCreatedFile(out.get(), mode, umask)) {
         emit error(tr("Error changing permissions on \"%1\".").arg(destination));
         return CopyOutcome::Failed;
     }
