@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <sys/types.h>
@@ -17,6 +18,7 @@
 struct archive;
 struct archive_entry;
 class EntryPathCheck;
+class FileDescriptor;
 
 // Counts, copies and extracts the installation on behalf of the install
 // thread. Works synchronously on the calling thread and reports only through
@@ -70,6 +72,12 @@ public:
     // is complete (the default), so that a flush before the commit has less
     // to wait for.
     void setWriteBack(bool on) { m_writeBack = on; }
+
+    // How many files a tree copy writes at once. By default (-1) that depends
+    // on the destination's file system: many on a network one, where each file
+    // waits for a server, one on a local disk. 0 or 1 writes them one after
+    // another on the calling thread. Signals keep the order of the entries.
+    void setWriters(int writers) { m_writers = writers; }
 
     QString lastError() const { return m_lastError; }
     bool isCancelRequested() const { return cancelRequested.load(); }
@@ -125,20 +133,47 @@ private:
     struct Place
     {
         int directory;
-        const char *name;
+        QByteArray name;
         QByteArray path;
     };
     enum class CopyOutcome { Copied, Failed, DiskFull, Cancelled };
+    using Directory = std::shared_ptr<const FileDescriptor>;
+    // One file to copy, with the directories it lies in kept open until it
+    // has been written.
+    struct FileCopy
+    {
+        Place from;
+        Place to;
+        Directory keepFrom;
+        Directory keepTo;
+        mode_t umask;
+        int topLength;
+    };
+    // What the user is told, in the order of the entries it concerns.
+    enum class Said { Status, Error, Cancelled };
+    struct Step;
+    struct Ordering;
 
     // Emits cancelled() when a cancel was requested.
     bool stopRequested();
     int countTree(int directory, const QByteArray &path, TreeWalk &walk);
-    bool copyTree(int source, const QByteArray &sourcePath, int destination,
-                  const QByteArray &destinationPath, TreeWalk &walk);
+    bool copyTree(const Directory &source, const QByteArray &sourcePath,
+                  const Directory &destination, const QByteArray &destinationPath,
+                  TreeWalk &walk);
     bool copySubdirectory(const Place &from, const Place &to, const DirectoryId &id,
                           TreeWalk &walk);
-    CopyOutcome copyOneFile(const Place &from, const Place &to, mode_t umask,
-                            int topLength = -1);
+    QString copyingText(const FileCopy &copy) const;
+    // Writes one file, on whichever thread: what is to be said goes into
+    // `step`, nothing is emitted.
+    CopyOutcome copyOneFile(const FileCopy &copy, Step &step) const;
+    // Hands a file to the writers (or copies it now) in its place in the order.
+    bool handOut(FileCopy copy);
+    // Says `text` now, or after the files handed out before have been written.
+    void report(Said kind, const QString &text = QString());
+    void tell(Said kind, const QString &text);
+    // Tells what the steps done say, in order, leaving at most `keep` steps
+    // outstanding; false once a step has ended the copy.
+    bool settle(size_t keep);
     // A path written, as the user is to see it, and the length it will have
     // once the staging directory has become the destination.
     QString shown(const QByteArray &path) const;
@@ -168,6 +203,8 @@ private:
     bool m_hashing = false;
     bool m_writeBack = true;
     QHash<QByteArray, QByteArray> m_hashes;
+    int m_writers = -1;
+    std::unique_ptr<Ordering> m_ordering;
 };
 
 #endif
