@@ -169,22 +169,23 @@ QString cannotExamine(const QByteArray &path, int error)
 // An entry of a tree copy: what it says, and for a file, how its writing went.
 struct Tar::Step
 {
-    std::vector<std::pair<Said, QString>> said;
+    std::vector<Report> said;
     // A file's; none for what the walk itself did.
     std::shared_ptr<const WriterPool::Job> job;
     bool isFile = false;
     CopyOutcome outcome = CopyOutcome::Copied;
+    // Told once the file is written, unless it stopped the copy.
+    int progress = -1;
     QByteArray hashKey;
     QByteArray hash;
 };
 
-// One tree copy's entries not yet told, oldest first.
+// One copy's or extraction's entries not yet told, oldest first.
 struct Tar::Ordering
 {
-    Ordering(int writers, int total, int *done)
-        : total(total)
-        , done(done)
-        , limit(size_t(writers) * 4)
+    Ordering(int writers, bool failureStops)
+        : limit(size_t(writers) * 4)
+        , failureStops(failureStops)
     {
         if (writers > 1)
             pool = std::make_unique<WriterPool>(writers);
@@ -193,9 +194,9 @@ struct Tar::Ordering
     std::deque<std::unique_ptr<Step>> steps;
     // After the steps, so that its writers are gone before the steps they fill.
     std::unique_ptr<WriterPool> pool;
-    int total;
-    int *done;
     size_t limit;
+    // An extraction stops at a file that failed, a tree copy goes on.
+    bool failureStops;
     bool stopped = false;
 };
 
@@ -250,14 +251,17 @@ bool Tar::stopRequested()
     return true;
 }
 
-void Tar::tell(Said kind, const QString &text)
+void Tar::tell(const Report &report)
 {
-    switch (kind) {
+    switch (report.kind) {
     case Said::Status:
-        emit status(text);
+        emit status(report.text);
         break;
     case Said::Error:
-        emit error(text);
+        emit error(report.text);
+        break;
+    case Said::Progress:
+        emit progress(report.value);
         break;
     case Said::Cancelled:
         emit cancelled();
@@ -265,17 +269,17 @@ void Tar::tell(Said kind, const QString &text)
     }
 }
 
-void Tar::report(Said kind, const QString &text)
+void Tar::report(Said kind, const QString &text, int value)
 {
     Ordering *ordering = m_ordering.get();
     if (!ordering || ordering->steps.empty()) {
         if (!ordering || !ordering->stopped)
-            tell(kind, text);
+            tell({kind, text, value});
         return;
     }
     if (ordering->steps.back()->isFile)
         ordering->steps.push_back(std::make_unique<Step>());
-    ordering->steps.back()->said.emplace_back(kind, text);
+    ordering->steps.back()->said.push_back({kind, text, value});
 }
 
 bool Tar::settle(size_t keep)
@@ -295,10 +299,11 @@ bool Tar::settle(size_t keep)
                 break;
             }
         }
-        for (const auto &said : step.said)
-            tell(said.first, said.second);
+        for (const Report &said : step.said)
+            tell(said);
         if (step.isFile) {
-            if (step.outcome == CopyOutcome::DiskFull || step.outcome == CopyOutcome::Cancelled) {
+            if (step.outcome == CopyOutcome::DiskFull || step.outcome == CopyOutcome::Cancelled
+                || (step.outcome == CopyOutcome::Failed && ordering.failureStops)) {
                 ordering.stopped = true;
                 if (ordering.pool)
                     ordering.pool->stop();
@@ -306,9 +311,8 @@ bool Tar::settle(size_t keep)
             }
             if (!step.hashKey.isEmpty())
                 m_hashes.insert(step.hashKey, step.hash);
-            ++*ordering.done;
-            if (ordering.total > 0)
-                emit progress(int(qint64(*ordering.done) * 100 / ordering.total));
+            if (step.progress >= 0)
+                emit progress(step.progress);
         }
         ordering.steps.pop_front();
     }
@@ -464,7 +468,7 @@ bool Tar::copyDirectory(const QString &source, const QString &destination, int t
     const int writers = m_writers >= 0 ? m_writers
         : target->isValid()                ? WriterPool::writersFor(target->get())
                                            : 0;
-    m_ordering = std::make_unique<Ordering>(writers, walk.total, walk.done);
+    m_ordering = std::make_unique<Ordering>(writers, false);
     const bool copied = copyTree(origin, from, target, to, walk);
     const bool settled = settle(0);
     m_ordering.reset();
@@ -494,8 +498,11 @@ bool Tar::copyTree(const Directory &source, const QByteArray &sourcePath,
                 return false;
             continue;
         }
+        ++*walk.done;
+        const int value = walk.total > 0 ? int(qint64(*walk.done) * 100 / walk.total) : -1;
         if (!handOut({std::move(from), std::move(to), source, destination, walk.umask,
-                      walk.topLength}))
+                      walk.topLength},
+                     value))
             return false;
     }
     return true;
@@ -536,7 +543,7 @@ bool Tar::copySubdirectory(const Place &from, const Place &to, const DirectoryId
     return copied;
 }
 
-bool Tar::handOut(FileCopy copy)
+bool Tar::handOut(FileCopy copy, int progress)
 {
     Ordering &ordering = *m_ordering;
     // Written here and now, the file is announced before it is begun.
@@ -545,11 +552,12 @@ bool Tar::handOut(FileCopy copy)
     ordering.steps.push_back(std::make_unique<Step>());
     Step *step = ordering.steps.back().get();
     step->isFile = true;
+    step->progress = progress;
     if (!ordering.pool) {
         step->outcome = copyOneFile(copy, *step);
         return settle(0);
     }
-    step->said.emplace_back(Said::Status, copyingText(copy));
+    step->said.push_back({Said::Status, copyingText(copy), 0});
     step->job = ordering.pool->add(
         [this, step, copy = std::move(copy)] { step->outcome = copyOneFile(copy, *step); });
     return settle(ordering.limit);
@@ -563,8 +571,8 @@ bool Tar::copyFile(const QString &source, const QString &destination)
     Step step;
     emit status(copyingText(copy));
     const CopyOutcome outcome = copyOneFile(copy, step);
-    for (const auto &said : step.said)
-        tell(said.first, said.second);
+    for (const Report &said : step.said)
+        tell(said);
     return outcome == CopyOutcome::Copied;
 }
 
@@ -582,7 +590,7 @@ Tar::CopyOutcome Tar::copyOneFile(const FileCopy &copy, Step &step) const
     const QString source = QFile::decodeName(from.path);
     const QString destination = shown(to.path);
     const auto fail = [&step](const QString &text, CopyOutcome outcome) {
-        step.said.emplace_back(Said::Error, text);
+        step.said.push_back({Said::Error, text, 0});
         return outcome;
     };
 
@@ -616,7 +624,7 @@ Tar::CopyOutcome Tar::copyOneFile(const FileCopy &copy, Step &step) const
         // Half a file must not pass for a copy.
         out.close();
         ::unlinkat(to.directory, to.name.constData(), 0);
-        step.said.emplace_back(Said::Cancelled, QString());
+        step.said.push_back({Said::Cancelled, QString(), 0});
         return CopyOutcome::Cancelled;
     }
     in.close();

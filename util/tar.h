@@ -150,7 +150,13 @@ private:
         int topLength;
     };
     // What the user is told, in the order of the entries it concerns.
-    enum class Said { Status, Error, Cancelled };
+    enum class Said { Status, Error, Progress, Cancelled };
+    struct Report
+    {
+        Said kind;
+        QString text;
+        int value;
+    };
     struct Step;
     struct Ordering;
 
@@ -167,10 +173,10 @@ private:
     // `step`, nothing is emitted.
     CopyOutcome copyOneFile(const FileCopy &copy, Step &step) const;
     // Hands a file to the writers (or copies it now) in its place in the order.
-    bool handOut(FileCopy copy);
+    bool handOut(FileCopy copy, int progress);
     // Says `text` now, or after the files handed out before have been written.
-    void report(Said kind, const QString &text = QString());
-    void tell(Said kind, const QString &text);
+    void report(Said kind, const QString &text = QString(), int value = 0);
+    void tell(const Report &report);
     // Tells what the steps done say, in order, leaving at most `keep` steps
     // outstanding; false once a step has ended the copy.
     bool settle(size_t keep);
