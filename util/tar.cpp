@@ -5,7 +5,7 @@
 #include "util/filedescriptor.h"
 #include "util/makepath.h"
 #include "util/processumask.h"
-#include "util/writerpool.h"
+#include "util/tarordering.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -166,40 +165,6 @@ QString cannotExamine(const QByteArray &path, int error)
 
 } // namespace
 
-// An entry of a tree copy: what it says, and for a file, how its writing went.
-struct Tar::Step
-{
-    std::vector<Report> said;
-    // A file's; none for what the walk itself did.
-    std::shared_ptr<const WriterPool::Job> job;
-    bool isFile = false;
-    CopyOutcome outcome = CopyOutcome::Copied;
-    // Told once the file is written, unless it stopped the copy.
-    int progress = -1;
-    QByteArray hashKey;
-    QByteArray hash;
-};
-
-// One copy's or extraction's entries not yet told, oldest first.
-struct Tar::Ordering
-{
-    Ordering(int writers, bool failureStops)
-        : limit(size_t(writers) * 4)
-        , failureStops(failureStops)
-    {
-        if (writers > 1)
-            pool = std::make_unique<WriterPool>(writers);
-    }
-
-    std::deque<std::unique_ptr<Step>> steps;
-    // After the steps, so that its writers are gone before the steps they fill.
-    std::unique_ptr<WriterPool> pool;
-    size_t limit;
-    // An extraction stops at a file that failed, a tree copy goes on.
-    bool failureStops;
-    bool stopped = false;
-};
-
 Tar::Tar(QObject *parent)
     : QObject(parent)
     , cancelRequested(false)
@@ -244,8 +209,7 @@ bool Tar::stopRequested()
 {
     if (!cancelRequested.load())
         return false;
-    // Files handed out and not begun are not begun at all.
-    if (m_ordering && m_ordering->pool)
+    if (m_ordering && m_ordering->pool && !m_ordering->extraction)
         m_ordering->pool->stop();
     report(Said::Cancelled);
     return true;
@@ -292,7 +256,8 @@ bool Tar::settle(size_t keep)
                 break;
             // Not begun, or a cancel came before it was told: the copy
             // stops before this file as it would writing one at a time.
-            if (!ordering.pool->wait(*step.job) || cancelRequested.load()) {
+            if (!ordering.pool->wait(*step.job)
+                || (cancelRequested.load() && !ordering.extraction)) {
                 ordering.pool->stop();
                 ordering.stopped = true;
                 emit cancelled();
@@ -303,7 +268,7 @@ bool Tar::settle(size_t keep)
             tell(said);
         if (step.isFile) {
             if (step.outcome == CopyOutcome::DiskFull || step.outcome == CopyOutcome::Cancelled
-                || (step.outcome == CopyOutcome::Failed && ordering.failureStops)) {
+                || (step.outcome == CopyOutcome::Failed && ordering.extraction)) {
                 ordering.stopped = true;
                 if (ordering.pool)
                     ordering.pool->stop();
@@ -314,6 +279,8 @@ bool Tar::settle(size_t keep)
             if (step.progress >= 0)
                 emit progress(step.progress);
         }
+        if (!step.held.isEmpty())
+            ordering.hold(step.held, -1);
         ordering.steps.pop_front();
     }
     return !ordering.stopped;

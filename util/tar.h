@@ -18,6 +18,7 @@
 struct archive;
 struct archive_entry;
 class EntryPathCheck;
+class GzipStream;
 class FileDescriptor;
 
 // Counts, copies and extracts the installation on behalf of the install
@@ -159,6 +160,7 @@ private:
     };
     struct Step;
     struct Ordering;
+    struct EntryFile;
 
     // Emits cancelled() when a cancel was requested.
     bool stopRequested();
@@ -189,9 +191,18 @@ private:
         if (m_entryCounter)
             m_entryCounter(type, size);
     }
+    bool extractEntries(archive *reader, archive *writer, const GzipStream &stream,
+                        const QString &archivePath, const QString &destination, int total);
     bool extractEntry(archive *reader, archive *writer, archive_entry *entry,
                       const QString &archivePath, const QString &destination,
-                      const QString &shownDestination, EntryPathCheck &check);
+                      const QString &shownDestination, EntryPathCheck &check, int progress);
+    // Reads a small file's data and hands it to the writers; false when it
+    // is to be extracted here after all.
+    bool handOutEntry(archive *reader, archive_entry *entry, const QByteArray &relative,
+                      const QString &path, const QString &name, const QString &archivePath,
+                      int progress, bool *ok);
+    Directory parentOf(const QByteArray &relative);
+    CopyOutcome writeEntry(const EntryFile &file, Step &step) const;
     // Pushes the directory onto the descent unless it is already on it; false
     // for a link back to an ancestor (then *ancestor names it).
     static bool enterDirectory(const DirectoryId &id, const QByteArray &path, TreeWalk &walk,

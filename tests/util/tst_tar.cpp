@@ -175,12 +175,6 @@ QStringList copiedNames(const QSignalSpy &statusSpy)
     return names;
 }
 
-// Rows tagged "... (pool)" have their files written by four writers at once.
-int writersOfRow()
-{
-    return QByteArray(QTest::currentDataTag()).endsWith("(pool)") ? 4 : 0;
-}
-
 } // namespace
 
 class TestTar : public QObject
