@@ -49,6 +49,9 @@ public:
     // default).
     void setSpaceCheck(bool on) { m_spaceCheck = on; }
     bool spaceCheck() const { return m_spaceCheck; }
+    // How many files are written at once (see Tar::setWriters); by default
+    // as the destination's file system suits.
+    void setWriters(int writers) { m_writers = writers; }
     // The settings above as "name=value" lines, for the record and the log.
     QStringList options() const;
 
@@ -79,6 +82,7 @@ private:
     TreePermissions m_permissions;
     QString m_moduleTree;
     bool m_spaceCheck = true;
+    int m_writers = -1;
 };
 
 #endif

@@ -46,6 +46,8 @@ public:
     void setSpaceCheck(bool on) { spaceCheck = on; }
     // The options of the run, as the installation record keeps them.
     void setRecordOptions(const QStringList &options) { recordOptions = options; }
+    // How many files are written at once (see Tar::setWriters).
+    void setWriters(int writers);
     // Whether the new files are on disk before they are moved into place (and
     // on their way there as soon as each is complete), and
     // whether the installation gets its record with the files' hashes (both

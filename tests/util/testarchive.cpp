@@ -2,7 +2,6 @@
 
 #include <QDirIterator>
 #include <QFile>
-#include <QTest>
 
 #include <cstring>
 #include <sys/stat.h>
@@ -188,9 +187,4 @@ QStringList snapshot(const QString &root)
     }
     found.sort();
     return found;
-}
-
-int writersOfRow()
-{
-    return QByteArray(QTest::currentDataTag()).endsWith("(pool)") ? 4 : 0;
 }

@@ -57,7 +57,4 @@ QByteArray gzipped(const QByteArray &data);
 // followed, for comparing a directory before and after an installation.
 QStringList snapshot(const QString &root);
 
-// Rows tagged "... (pool)" have their files written by four writers at once.
-int writersOfRow();
-
 #endif

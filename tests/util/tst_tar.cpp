@@ -307,7 +307,7 @@ void TestTar::copiesTheTree()
 
     Tar tar;
     tar.setHashing(true);
-    tar.setWriters(writersOfRow());
+    tar.setWriters(TestEnvironment::writersOfRow());
     QCOMPARE(tar.countFiles(source), count);
     QSignalSpy errorSpy(&tar, &Tar::error);
     QSignalSpy progressSpy(&tar, &Tar::progress);
@@ -532,7 +532,7 @@ void TestTar::listsInTheToolkitsOrder()
     QCOMPARE(expected.size(), names.size());
 
     Tar tar;
-    tar.setWriters(writersOfRow());
+    tar.setWriters(TestEnvironment::writersOfRow());
     QSignalSpy statusSpy(&tar, &Tar::status);
     QVERIFY(tar.copyDirectory(source, temp.filePath(QStringLiteral("out")), names.size()));
     QCOMPARE(copiedNames(statusSpy), expected);
@@ -683,7 +683,7 @@ void TestTar::progressValues()
         QVERIFY(writeFile(source + QStringLiteral("/f%1").arg(i), "x", 0644));
 
     Tar tar;
-    tar.setWriters(writersOfRow());
+    tar.setWriters(TestEnvironment::writersOfRow());
     QSignalSpy progressSpy(&tar, &Tar::progress);
     QVERIFY(tar.copyDirectory(source, temp.filePath(QStringLiteral("out")), total));
     QList<int> values;
@@ -719,7 +719,7 @@ void TestTar::cancelWhileCopying()
     QVERIFY2(buildTree(source, tree, &why), qPrintable(why));
 
     Tar tar;
-    tar.setWriters(writersOfRow());
+    tar.setWriters(TestEnvironment::writersOfRow());
     QSignalSpy cancelSpy(&tar, &Tar::cancelled);
     QSignalSpy errorSpy(&tar, &Tar::error);
     QSignalSpy progressSpy(&tar, &Tar::progress);
@@ -732,7 +732,7 @@ void TestTar::cancelWhileCopying()
     QCOMPARE(cancelSpy.count(), 1);
     QCOMPARE(errorSpy.count(), 0);
     QCOMPARE(progressSpy.count(), expected.filter(QRegularExpression("[^/]$")).size());
-    if (writersOfRow() == 0)
+    if (TestEnvironment::writersOfRow() < 0)
         QCOMPARE(listTree(destination), expected);
     for (const QString &entry : expected)
         QVERIFY2(listTree(destination).contains(entry), qPrintable(entry));

@@ -198,7 +198,7 @@ void TestTarArchive::restoresModesAndTimes()
     // The defaults that a wrong extraction would fall back to are not the stored ones.
     const mode_t old = ::umask(077);
     Tar tar;
-    tar.setWriters(writersOfRow());
+    tar.setWriters(TestEnvironment::writersOfRow());
     QSignalSpy errorSpy(&tar, &Tar::error);
     const bool ok = tar.extract(archivePath, m_destination, 1);
     ::umask(old);
@@ -408,7 +408,7 @@ void TestTarArchive::refusesHostileEntries()
 
     const QStringList outsideBefore = snapshot(m_outside);
     Tar tar;
-    tar.setWriters(writersOfRow());
+    tar.setWriters(TestEnvironment::writersOfRow());
     QSignalSpy errorSpy(&tar, &Tar::error);
     QSignalSpy progressSpy(&tar, &Tar::progress);
     QCOMPARE(tar.countArchiveEntries(archivePath), archive.size());
