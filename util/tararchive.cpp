@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -71,10 +72,11 @@ const la_int64_t writeBackSize = 1 << 20;
 // is written here, without holding its data in memory.
 const qint64 pooledFileSize = 256 << 10;
 
-// Moves one entry's data to disk in the reader's own buffers, each block at
-// its offset so that holes stay holes; `hash`, when given, takes the data as
-// it passes and the holes as the zeros they read as.
-EntryData copyEntryData(archive *reader, archive *writer, ContentHash *hash)
+// Hands one entry's data to `put` in the reader's own buffers, each block
+// with its offset so that holes stay holes; `hash`, when given, takes the
+// data as it passes and the holes as the zeros they read as.
+EntryData passEntryData(archive *reader, ContentHash *hash,
+                        const std::function<bool(const void *, size_t, la_int64_t)> &put)
 {
     const void *buffer;
     size_t size;
@@ -85,13 +87,21 @@ EntryData copyEntryData(archive *reader, archive *writer, ContentHash *hash)
             return EntryData::Done;
         if (result != ARCHIVE_OK)
             return EntryData::ReadFailed;
-        if (archive_write_data_block(writer, buffer, size, offset) != ARCHIVE_OK)
+        if (!put(buffer, size, offset))
             return EntryData::WriteFailed;
         if (hash) {
             hash->addZerosUpTo(offset);
             hash->add(buffer, size);
         }
     }
+}
+
+// Moves one entry's data to disk.
+EntryData copyEntryData(archive *reader, archive *writer, ContentHash *hash)
+{
+    return passEntryData(reader, hash, [writer](const void *buffer, size_t size, la_int64_t offset) {
+        return archive_write_data_block(writer, buffer, size, offset) == ARCHIVE_OK;
+    });
 }
 
 // A stored name as a path relative to the destination: "./a//b" is "a/b".
@@ -311,6 +321,9 @@ bool Tar::extractEntry(archive *reader, archive *writer, archive_entry *entry,
     if (regular && m_ordering->pool
         && handOutEntry(reader, entry, relative, path, name, archivePath, progress, &handedOut))
         return handedOut;
+    // A directory or link written here may replace the one a file was last put in.
+    if (!regular)
+        m_ordering->parent.reset();
 
     if (archive_write_header(writer, entry) != ARCHIVE_OK) {
         report(Said::Error, tr("Error extracting \"%1\" to \"%2\": %3")
@@ -404,25 +417,15 @@ bool Tar::handOutEntry(archive *reader, archive_entry *entry, const QByteArray &
         ? timespec{archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}
         : timespec{0, UTIME_OMIT};
     ContentHash hash;
-    const void *buffer;
-    size_t length;
-    la_int64_t offset;
-    for (;;) {
-        const int result = archive_read_data_block(reader, &buffer, &length, &offset);
-        if (result == ARCHIVE_EOF)
-            break;
-        if (result != ARCHIVE_OK) {
-            report(Said::Error, tr("Error reading \"%1\" from \"%2\": %3")
-                                    .arg(name, archivePath, readerError(reader)));
-            *ok = false;
-            return true;
-        }
-        file.blocks.emplace_back(offset, QByteArray(static_cast<const char *>(buffer),
-                                                    int(length)));
-        if (m_hashing) {
-            hash.addZerosUpTo(offset);
-            hash.add(buffer, length);
-        }
+    const auto keep = [&file](const void *buffer, size_t length, la_int64_t offset) {
+        file.blocks.emplace_back(offset, QByteArray(static_cast<const char *>(buffer), int(length)));
+        return true;
+    };
+    if (passEntryData(reader, m_hashing ? &hash : nullptr, keep) != EntryData::Done) {
+        report(Said::Error, tr("Error reading \"%1\" from \"%2\": %3")
+                                .arg(name, archivePath, readerError(reader)));
+        *ok = false;
+        return true;
     }
     if (m_hashing) {
         hash.addZerosUpTo(size);
