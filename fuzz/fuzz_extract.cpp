@@ -11,7 +11,8 @@
 //
 // The first input byte chooses the container: odd values hand the rest to
 // the reader as it is (exercising the gzip decoder), even values wrap the
-// rest in a gzip stream first, so that mutations reach the tar parser.
+// rest in a gzip stream first, so that mutations reach the tar parser. Its
+// second bit has the files written by a pool of four writers.
 
 #include "installer/desktop/fileassociation.h"
 #include "installer/desktop/launchicons.h"
@@ -19,6 +20,7 @@
 #include "installer/engine/installer.h"
 #include "installer/engine/installthread.h"
 #include "installer/engine/userprompt.h"
+#include "util/tar.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -376,6 +378,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     {
         const QString installed = QString::fromStdString(destination);
         InstallHere thread(QString::fromStdString(inputDirectory), installed);
+        thread.findChild<Tar *>()->setWriters(data[0] & 2 ? 4 : 0);
         bool finished = false;
         QObject::connect(&thread, &InstallThread::installerFinished, &thread,
                          [&finished] { finished = true; }, Qt::DirectConnection);

@@ -2,9 +2,11 @@
 
 #include "util/contenthash.h"
 #include "util/filedata.h"
+#include "util/filedescriptor.h"
 #include "util/makepath.h"
 #include "util/processumask.h"
 #include "util/sourcelisting.h"
+#include "util/tarordering.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -19,30 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() { close(); }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return m_fd; }
-    bool isValid() const { return m_fd >= 0; }
-    // False (errno set) when the system reports a failure of pending writes.
-    bool close()
-    {
-        if (m_fd < 0)
-            return true;
-        const int result = ::close(m_fd);
-        m_fd = -1;
-        return result == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 bool isDiskFull(int error)
 {
@@ -165,8 +143,81 @@ bool Tar::stopRequested()
 {
     if (!cancelRequested.load())
         return false;
-    emit cancelled();
+    if (m_ordering && m_ordering->pool && !m_ordering->extraction)
+        m_ordering->pool->stop();
+    report(Said::Cancelled);
     return true;
+}
+
+void Tar::tell(const Report &report)
+{
+    switch (report.kind) {
+    case Said::Status:
+        emit status(report.text);
+        break;
+    case Said::Error:
+        emit error(report.text);
+        break;
+    case Said::Progress:
+        emit progress(report.value);
+        break;
+    case Said::Cancelled:
+        emit cancelled();
+        break;
+    }
+}
+
+void Tar::report(Said kind, const QString &text, int value)
+{
+    Ordering *ordering = m_ordering.get();
+    if (!ordering || ordering->steps.empty()) {
+        if (!ordering || !ordering->stopped)
+            tell({kind, text, value});
+        return;
+    }
+    if (ordering->steps.back()->isFile)
+        ordering->steps.push_back(std::make_unique<Step>());
+    ordering->steps.back()->said.push_back({kind, text, value});
+}
+
+bool Tar::settle(size_t keep)
+{
+    Ordering &ordering = *m_ordering;
+    while (!ordering.stopped && !ordering.steps.empty()) {
+        Step &step = *ordering.steps.front();
+        if (step.job) {
+            if (ordering.steps.size() <= keep && !ordering.pool->hasEnded(*step.job))
+                break;
+            // Not begun, or a cancel came before it was told: the copy
+            // stops before this file as it would writing one at a time.
+            if (!ordering.pool->wait(*step.job)
+                || (cancelRequested.load() && !ordering.extraction)) {
+                ordering.pool->stop();
+                ordering.stopped = true;
+                emit cancelled();
+                break;
+            }
+        }
+        for (const Report &said : step.said)
+            tell(said);
+        if (step.isFile) {
+            if (step.outcome == CopyOutcome::DiskFull || step.outcome == CopyOutcome::Cancelled
+                || (step.outcome == CopyOutcome::Failed && ordering.extraction)) {
+                ordering.stopped = true;
+                if (ordering.pool)
+                    ordering.pool->stop();
+                break;
+            }
+            if (!step.hashKey.isEmpty())
+                m_hashes.insert(step.hashKey, step.hash);
+            if (step.progress >= 0)
+                emit progress(step.progress);
+        }
+        if (!step.held.isEmpty())
+            ordering.hold(step.held, -1);
+        ordering.steps.pop_front();
+    }
+    return !ordering.stopped;
 }
 
 bool Tar::enterDirectory(const DirectoryId &id, const QByteArray &path, TreeWalk &walk,
@@ -278,17 +329,19 @@ bool Tar::copyDirectory(const QString &source, const QString &destination, int t
     }
     // The destination as named may be reached through a link; what lies
     // below it never is.
-    const FileDescriptor target(::open(to.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!target.isValid() && errno != ENOTDIR) {
+    const auto target = std::make_shared<const FileDescriptor>(
+        ::open(to.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!target->isValid() && errno != ENOTDIR) {
         emit error(tr("Could not create directory \"%1\".").arg(shownDestination));
         return false;
     }
-    const FileDescriptor origin(openSourceDirectory(AT_FDCWD, from.constData()));
-    if (!origin.isValid()) {
+    const auto origin = std::make_shared<const FileDescriptor>(
+        openSourceDirectory(AT_FDCWD, from.constData()));
+    if (!origin->isValid()) {
         emit error(cannotReadDirectory(from, errno));
         return false;
     }
-    if (target.isValid() && !m_permissions.settleDirectoryDescriptor(target.get()))
+    if (target->isValid() && !m_permissions.settleDirectoryDescriptor(target->get()))
         emit error(tr("Error changing permissions on \"%1\".").arg(shownDestination));
     int localDone = 0;
     TreeWalk walk;
@@ -302,9 +355,9 @@ bool Tar::copyDirectory(const QString &source, const QString &destination, int t
         walk.hasDestination = identifyDirectory(-1, QFile::encodeName(m_shownDestination),
                                                 &walk.destination);
     else
-        walk.hasDestination = identifyDirectory(target.get(), to, &walk.destination);
+        walk.hasDestination = identifyDirectory(target->get(), to, &walk.destination);
     DirectoryId top;
-    if (identifyDirectory(origin.get(), from, &top)) {
+    if (identifyDirectory(origin->get(), from, &top)) {
         // Each file would be truncated by opening its own copy.
         if (walk.hasDestination && top == walk.destination) {
             emit error(tr("Could not copy \"%1\" to \"%2\": they are the same directory.")
@@ -313,24 +366,32 @@ bool Tar::copyDirectory(const QString &source, const QString &destination, int t
         }
         enterDirectory(top, from, walk);
     }
-    return copyTree(origin.get(), from, target.get(), to, walk);
+    const int writers = m_writers >= 0 ? m_writers
+        : target->isValid()                ? WriterPool::writersFor(target->get())
+                                           : 0;
+    m_ordering = std::make_unique<Ordering>(writers, false);
+    const bool copied = copyTree(origin, from, target, to, walk);
+    const bool settled = settle(0);
+    m_ordering.reset();
+    return copied && settled;
 }
 
-bool Tar::copyTree(int source, const QByteArray &sourcePath, int destination,
-                   const QByteArray &destinationPath, TreeWalk &walk)
+bool Tar::copyTree(const Directory &source, const QByteArray &sourcePath,
+                   const Directory &destination, const QByteArray &destinationPath,
+                   TreeWalk &walk)
 {
     std::vector<ListedEntry> entries;
-    if (const int failure = listDirectory(source, &entries)) {
-        emit error(cannotReadDirectory(sourcePath, failure));
+    if (const int failure = listDirectory(source->get(), &entries)) {
+        report(Said::Error, cannotReadDirectory(sourcePath, failure));
         return true;
     }
     for (const ListedEntry &entry : entries) {
         if (stopRequested())
             return false;
-        const Place from{source, entry.name.constData(), below(sourcePath, entry.name)};
-        const Place to{destination, entry.name.constData(), below(destinationPath, entry.name)};
+        Place from{source->get(), entry.name, below(sourcePath, entry.name)};
+        Place to{destination->get(), entry.name, below(destinationPath, entry.name)};
         if (entry.error != 0) {
-            emit error(cannotExamine(from.path, entry.error));
+            report(Said::Error, cannotExamine(from.path, entry.error));
             continue;
         }
         if (entry.isDirectory) {
@@ -338,12 +399,12 @@ bool Tar::copyTree(int source, const QByteArray &sourcePath, int destination,
                 return false;
             continue;
         }
-        const CopyOutcome outcome = copyOneFile(from, to, walk.umask, walk.topLength);
-        if (outcome == CopyOutcome::DiskFull || outcome == CopyOutcome::Cancelled)
-            return false;
         ++*walk.done;
-        if (walk.total > 0)
-            emit progress(int(qint64(*walk.done) * 100 / walk.total));
+        const int value = walk.total > 0 ? int(qint64(*walk.done) * 100 / walk.total) : -1;
+        if (!handOut({std::move(from), std::move(to), source, destination, walk.umask,
+                      walk.topLength},
+                     value))
+            return false;
     }
     return true;
 }
@@ -357,105 +418,136 @@ bool Tar::copySubdirectory(const Place &from, const Place &to, const DirectoryId
     const size_t depth = walk.descent.size();
     if (!enterDirectory(id, from.path, walk, &ancestor)) {
         // Common in real trees (lib64 -> .); everything in it is copied anyway.
-        emit status(tr("Skipped \"%1\": it leads back to \"%2\", which contains it.")
-                        .arg(QFile::decodeName(from.path), QFile::decodeName(ancestor)));
+        report(Said::Status, tr("Skipped \"%1\": it leads back to \"%2\", which contains it.")
+                                 .arg(QFile::decodeName(from.path), QFile::decodeName(ancestor)));
         return true;
     }
-    const FileDescriptor source(openSourceDirectory(from.directory, from.name));
-    if (!source.isValid()) {
-        emit error(cannotReadDirectory(from.path, errno));
+    const auto source = std::make_shared<const FileDescriptor>(
+        openSourceDirectory(from.directory, from.name.constData()));
+    if (!source->isValid()) {
+        report(Said::Error, cannotReadDirectory(from.path, errno));
         walk.descent.resize(depth);
         return true;
     }
-    emit status(tr("Creating directory \"%1\"").arg(shown(to.path)));
+    report(Said::Status, tr("Creating directory \"%1\"").arg(shown(to.path)));
     // Where a file stands in the way, every file below fails on its own.
-    const FileDescriptor target(openDestinationDirectory(to.directory, to.name,
-                                                           finalLength(to.path)));
-    if (!target.isValid() && errno != ENOTDIR) {
-        emit error(tr("Could not create directory \"%1\".").arg(shown(to.path)));
+    const auto target = std::make_shared<const FileDescriptor>(
+        openDestinationDirectory(to.directory, to.name.constData(), finalLength(to.path)));
+    if (!target->isValid() && errno != ENOTDIR) {
+        report(Said::Error, tr("Could not create directory \"%1\".").arg(shown(to.path)));
         return false;
     }
-    if (target.isValid() && !m_permissions.settleDirectoryDescriptor(target.get()))
-        emit error(tr("Error changing permissions on \"%1\".").arg(shown(to.path)));
-    const bool copied = copyTree(source.get(), from.path, target.get(), to.path, walk);
+    if (target->isValid() && !m_permissions.settleDirectoryDescriptor(target->get()))
+        report(Said::Error, tr("Error changing permissions on \"%1\".").arg(shown(to.path)));
+    const bool copied = copyTree(source, from.path, target, to.path, walk);
     walk.descent.resize(depth);
     return copied;
+}
+
+bool Tar::handOut(FileCopy copy, int progress)
+{
+    Ordering &ordering = *m_ordering;
+    // Written here and now, the file is announced before it is begun.
+    if (!ordering.pool)
+        report(Said::Status, copyingText(copy));
+    ordering.steps.push_back(std::make_unique<Step>());
+    Step *step = ordering.steps.back().get();
+    step->isFile = true;
+    step->progress = progress;
+    if (!ordering.pool) {
+        step->outcome = copyOneFile(copy, *step);
+        return settle(0);
+    }
+    step->said.push_back({Said::Status, copyingText(copy), 0});
+    step->job = ordering.pool->add(
+        [this, step, copy = std::move(copy)] { step->outcome = copyOneFile(copy, *step); });
+    return settle(ordering.limit);
 }
 
 bool Tar::copyFile(const QString &source, const QString &destination)
 {
     const QByteArray from = QFile::encodeName(source);
     const QByteArray to = QFile::encodeName(destination);
-    return copyOneFile({AT_FDCWD, from.constData(), from}, {AT_FDCWD, to.constData(), to},
-                       processUmask())
-        == CopyOutcome::Copied;
+    const FileCopy copy{{AT_FDCWD, from, from}, {AT_FDCWD, to, to}, {}, {}, processUmask(), -1};
+    Step step;
+    emit status(copyingText(copy));
+    const CopyOutcome outcome = copyOneFile(copy, step);
+    for (const Report &said : step.said)
+        tell(said);
+    return outcome == CopyOutcome::Copied;
 }
 
-Tar::CopyOutcome Tar::copyOneFile(const Place &from, const Place &to, mode_t umask,
-                                  int topLength)
+QString Tar::copyingText(const FileCopy &copy) const
 {
+    return tr("Copying \"%1\" to \"%2\"")
+        .arg(QFileInfo(QFile::decodeName(copy.from.path)).fileName(),
+             QFileInfo(shown(copy.to.path)).path());
+}
+
+Tar::CopyOutcome Tar::copyOneFile(const FileCopy &copy, Step &step) const
+{
+    const Place &from = copy.from;
+    const Place &to = copy.to;
     const QString source = QFile::decodeName(from.path);
     const QString destination = shown(to.path);
-    emit status(tr("Copying \"%1\" to \"%2\"")
-                    .arg(QFileInfo(source).fileName(), QFileInfo(destination).path()));
+    const auto fail = [&step](const QString &text, CopyOutcome outcome) {
+        step.said.push_back({Said::Error, text, 0});
+        return outcome;
+    };
 
-    FileDescriptor in(::openat(from.directory, from.name, O_RDONLY | O_CLOEXEC));
-    if (!in.isValid()) {
-        emit error(tr("Can't open \"%1\" for reading.").arg(source));
-        return CopyOutcome::Failed;
-    }
+    FileDescriptor in(::openat(from.directory, from.name.constData(), O_RDONLY | O_CLOEXEC));
+    if (!in.isValid())
+        return fail(tr("Can't open \"%1\" for reading.").arg(source), CopyOutcome::Failed);
     struct stat st;
-    if (::fstat(in.get(), &st) != 0) {
-        emit error(tr("Error reading file information for \"%1\".").arg(source));
-        return CopyOutcome::Failed;
-    }
-    const mode_t mode = m_permissions.fileMode(st.st_mode, umask);
-    FileDescriptor out(createFile(to.directory, to.name, finalLength(to.path), mode));
+    if (::fstat(in.get(), &st) != 0)
+        return fail(tr("Error reading file information for \"%1\".").arg(source),
+                    CopyOutcome::Failed);
+    const mode_t mode = m_permissions.fileMode(st.st_mode, copy.umask);
+    FileDescriptor out(createFile(to.directory, to.name.constData(), finalLength(to.path), mode));
     if (!out.isValid()) {
         const bool full = isDiskFull(errno);
-        emit error(tr("Can't open \"%1\" for writing.").arg(destination));
-        return full ? CopyOutcome::DiskFull : CopyOutcome::Failed;
+        return fail(tr("Can't open \"%1\" for writing.").arg(destination),
+                    full ? CopyOutcome::DiskFull : CopyOutcome::Failed);
     }
     ContentHash hash;
-    const bool hashing = m_hashing && topLength > 0;
+    const bool hashing = m_hashing && copy.topLength > 0;
     switch (copyFileData(in.get(), out.get(), st, cancelRequested, hashing ? &hash : nullptr)) {
     case DataResult::Done:
         break;
     case DataResult::ReadFailed:
-        emit error(tr("Error reading from \"%1\".").arg(source));
-        return CopyOutcome::Failed;
+        return fail(tr("Error reading from \"%1\".").arg(source), CopyOutcome::Failed);
     case DataResult::WriteFailed: {
         const bool full = isDiskFull(errno);
-        emit error(tr("Error writing to \"%1\".").arg(destination));
-        return full ? CopyOutcome::DiskFull : CopyOutcome::Failed;
+        return fail(tr("Error writing to \"%1\".").arg(destination),
+                    full ? CopyOutcome::DiskFull : CopyOutcome::Failed);
     }
     case DataResult::Cancelled:
         // Half a file must not pass for a copy.
         out.close();
-        ::unlinkat(to.directory, to.name, 0);
-        emit cancelled();
+        ::unlinkat(to.directory, to.name.constData(), 0);
+        step.said.push_back({Said::Cancelled, QString(), 0});
         return CopyOutcome::Cancelled;
     }
     in.close();
     // On the descriptor: the name may have been swapped for a link meanwhile.
-    if (!m_permissions.settleDescriptor(out.get(), mode)) {
-        emit error(tr("Error changing permissions on \"%1\".").arg(destination));
-        return CopyOutcome::Failed;
-    }
+    if (!m_permissions.settleCreatedFile(out.get(), mode, copy.umask))
+        return fail(tr("Error changing permissions on \"%1\".").arg(destination),
+                    CopyOutcome::Failed);
     const struct timespec times[2] = {{st.st_atime, 0}, {st.st_mtime, 0}};
-    if (::futimens(out.get(), times) != 0) {
-        emit error(tr("Error changing timestamps on \"%1\".").arg(destination));
-        return CopyOutcome::Failed;
-    }
+    if (::futimens(out.get(), times) != 0)
+        return fail(tr("Error changing timestamps on \"%1\".").arg(destination),
+                    CopyOutcome::Failed);
     if (m_writeBack)
         startWriteBack(out.get());
     // Some file systems report a failed write only when the file is closed.
     if (!out.close()) {
         const bool full = isDiskFull(errno);
-        emit error(tr("Error writing to \"%1\".").arg(destination));
-        return full ? CopyOutcome::DiskFull : CopyOutcome::Failed;
+        return fail(tr("Error writing to \"%1\".").arg(destination),
+                    full ? CopyOutcome::DiskFull : CopyOutcome::Failed);
     }
-    if (hashing)
-        m_hashes.insert(to.path.mid(topLength), hash.finish());
+    if (hashing) {
+        step.hashKey = to.path.mid(copy.topLength);
+        step.hash = hash.finish();
+    }
     return CopyOutcome::Copied;
 }

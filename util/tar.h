@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <sys/types.h>
@@ -17,6 +18,8 @@
 struct archive;
 struct archive_entry;
 class EntryPathCheck;
+class GzipStream;
+class FileDescriptor;
 
 // Counts, copies and extracts the installation on behalf of the install
 // thread. Works synchronously on the calling thread and reports only through
@@ -70,6 +73,12 @@ public:
     // is complete (the default), so that a flush before the commit has less
     // to wait for.
     void setWriteBack(bool on) { m_writeBack = on; }
+
+    // How many files a tree copy writes at once. By default (-1) that depends
+    // on the destination's file system: many on a network one, where each file
+    // waits for a server, one on a local disk. 0 or 1 writes them one after
+    // another on the calling thread. Signals keep the order of the entries.
+    void setWriters(int writers) { m_writers = writers; }
 
     QString lastError() const { return m_lastError; }
     bool isCancelRequested() const { return cancelRequested.load(); }
@@ -125,20 +134,54 @@ private:
     struct Place
     {
         int directory;
-        const char *name;
+        QByteArray name;
         QByteArray path;
     };
     enum class CopyOutcome { Copied, Failed, DiskFull, Cancelled };
+    using Directory = std::shared_ptr<const FileDescriptor>;
+    // One file to copy, with the directories it lies in kept open until it
+    // has been written.
+    struct FileCopy
+    {
+        Place from;
+        Place to;
+        Directory keepFrom;
+        Directory keepTo;
+        mode_t umask;
+        int topLength;
+    };
+    // What the user is told, in the order of the entries it concerns.
+    enum class Said { Status, Error, Progress, Cancelled };
+    struct Report
+    {
+        Said kind;
+        QString text;
+        int value;
+    };
+    struct Step;
+    struct Ordering;
+    struct EntryFile;
 
     // Emits cancelled() when a cancel was requested.
     bool stopRequested();
     int countTree(int directory, const QByteArray &path, TreeWalk &walk);
-    bool copyTree(int source, const QByteArray &sourcePath, int destination,
-                  const QByteArray &destinationPath, TreeWalk &walk);
+    bool copyTree(const Directory &source, const QByteArray &sourcePath,
+                  const Directory &destination, const QByteArray &destinationPath,
+                  TreeWalk &walk);
     bool copySubdirectory(const Place &from, const Place &to, const DirectoryId &id,
                           TreeWalk &walk);
-    CopyOutcome copyOneFile(const Place &from, const Place &to, mode_t umask,
-                            int topLength = -1);
+    QString copyingText(const FileCopy &copy) const;
+    // Writes one file, on whichever thread: what is to be said goes into
+    // `step`, nothing is emitted.
+    CopyOutcome copyOneFile(const FileCopy &copy, Step &step) const;
+    // Hands a file to the writers (or copies it now) in its place in the order.
+    bool handOut(FileCopy copy, int progress);
+    // Says `text` now, or after the files handed out before have been written.
+    void report(Said kind, const QString &text = QString(), int value = 0);
+    void tell(const Report &report);
+    // Tells what the steps done say, in order, leaving at most `keep` steps
+    // outstanding; false once a step has ended the copy.
+    bool settle(size_t keep);
     // A path written, as the user is to see it, and the length it will have
     // once the staging directory has become the destination.
     QString shown(const QByteArray &path) const;
@@ -148,9 +191,18 @@ private:
         if (m_entryCounter)
             m_entryCounter(type, size);
     }
+    bool extractEntries(archive *reader, archive *writer, const GzipStream &stream,
+                        const QString &archivePath, const QString &destination, int total);
     bool extractEntry(archive *reader, archive *writer, archive_entry *entry,
                       const QString &archivePath, const QString &destination,
-                      const QString &shownDestination, EntryPathCheck &check);
+                      const QString &shownDestination, EntryPathCheck &check, int progress);
+    // Reads a small file's data and hands it to the writers; false when it
+    // is to be extracted here after all.
+    bool handOutEntry(archive *reader, archive_entry *entry, const QByteArray &relative,
+                      const QString &path, const QString &name, const QString &archivePath,
+                      int progress, bool *ok);
+    Directory parentOf(const QByteArray &relative);
+    CopyOutcome writeEntry(const EntryFile &file, Step &step) const;
     // Pushes the directory onto the descent unless it is already on it; false
     // for a link back to an ancestor (then *ancestor names it).
     static bool enterDirectory(const DirectoryId &id, const QByteArray &path, TreeWalk &walk,
@@ -168,6 +220,8 @@ private:
     bool m_hashing = false;
     bool m_writeBack = true;
     QHash<QByteArray, QByteArray> m_hashes;
+    int m_writers = -1;
+    std::unique_ptr<Ordering> m_ordering;
 };
 
 #endif

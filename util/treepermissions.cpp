@@ -52,6 +52,13 @@ bool TreePermissions::settleDescriptor(int fd, mode_t mode) const
     return ::fchmod(fd, mode) == 0;
 }
 
+bool TreePermissions::settleCreatedFile(int fd, mode_t mode, mode_t umask) const
+{
+    if (m_hasGroup && ::fchown(fd, uid_t(-1), m_group) != 0)
+        return false;
+    return (mode & umask) == 0 || ::fchmod(fd, mode) == 0;
+}
+
 bool TreePermissions::settleDirectoryDescriptor(int fd) const
 {
     return !isFixed() || settleDescriptor(fd, fixedMode(true));

@@ -83,6 +83,7 @@ void Installer::install(const QString &source, const QString &destination)
     thread->setPermissions(m_permissions);
     thread->setModuleTree(m_moduleTree);
     thread->setSpaceCheck(m_spaceCheck);
+    thread->setWriters(m_writers);
     thread->setRecordOptions(options());
     thread->setRemover(remover());
     connect(thread.get(), &InstallThread::error, this, &Installer::error, Qt::QueuedConnection);

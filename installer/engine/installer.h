@@ -54,6 +54,9 @@ public:
     // in a build tree alike). Without one there, installations go without it.
     void setRemover(const QString &program) { m_remover = program; }
     QString remover() const;
+    // How many files are written at once (see Tar::setWriters); by default
+    // as the destination's file system suits.
+    void setWriters(int writers) { m_writers = writers; }
     // The settings above as "name=value" lines, for the record and the log.
     QStringList options() const;
 
@@ -85,6 +88,7 @@ private:
     QString m_moduleTree;
     bool m_spaceCheck = true;
     QString m_remover;
+    int m_writers = -1;
 };
 
 #endif

@@ -81,6 +81,11 @@ bool InstallThread::isCancelRequested() const
     return tar->isCancelRequested();
 }
 
+void InstallThread::setWriters(int writers)
+{
+    tar->setWriters(writers);
+}
+
 void InstallThread::setPermissions(const TreePermissions &permissions)
 {
     this->permissions = permissions;

@@ -49,6 +49,8 @@ public:
     // The program copied to the top of the installation as "uninstall"
     // (none when empty), recorded like every other file.
     void setRemover(const QString &program) { remover = program; }
+    // How many files are written at once (see Tar::setWriters).
+    void setWriters(int writers);
     // Whether the new files are on disk before they are moved into place (and
     // on their way there as soon as each is complete), and
     // whether the installation gets its record with the files' hashes (both

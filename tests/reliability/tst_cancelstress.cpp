@@ -105,6 +105,8 @@ void tst_CancelStress::stop_data()
     QTest::newRow("archive, cancelled") << true << false;
     QTest::newRow("copy, Installer destroyed") << false << true;
     QTest::newRow("archive, Installer destroyed") << true << true;
+    QTest::newRow("copy, cancelled (pool)") << false << false;
+    QTest::newRow("archive, Installer destroyed (pool)") << true << true;
 }
 
 void tst_CancelStress::stop()
@@ -123,7 +125,10 @@ void tst_CancelStress::stop()
         ScriptedPrompt prompt;
         Reports reports;
         const QString destination = work.filePath(QStringLiteral("full"));
-        QVERIFY(runInstallation(source, destination, &prompt, &reports));
+        QVERIFY(runInstallation(source, destination, &prompt, &reports, 60000,
+                                [](Installer &installer) {
+                                    installer.setWriters(TestEnvironment::writersOfRow());
+                                }));
         QVERIFY2(reports.finished == 1 && reports.terminal() == 1, qPrintable(reports.summary()));
         QCOMPARE(listTree(QFile::encodeName(destination)), expected);
         removeTree(QFile::encodeName(destination));
@@ -149,6 +154,7 @@ void tst_CancelStress::stop()
         Reports reports;
         auto *installer = new Installer(nullptr, &prompt);
         record(installer, &reports);
+        installer->setWriters(TestEnvironment::writersOfRow());
         installer->install(source, destination);
         QCOMPARE(prompt.questions.size(), exists ? 1 : 0);
 

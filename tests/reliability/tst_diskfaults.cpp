@@ -73,6 +73,8 @@ void tst_DiskFaults::fullDisk_data()
     QTest::newRow("extraction: too little free space") << true << true;
     QTest::newRow("copy onto a full file system") << false << false;
     QTest::newRow("extraction onto a full file system") << true << false;
+    QTest::newRow("copy onto a full file system (pool)") << false << false;
+    QTest::newRow("extraction onto a full file system (pool)") << true << false;
 }
 
 void tst_DiskFaults::fullDisk()
@@ -91,6 +93,7 @@ void tst_DiskFaults::fullDisk()
     QVERIFY(runInstallation(source(archive), QFile::decodeName(destination), &prompt, &reports,
                             60000, [spaceCheck](Installer &installer) {
                                 installer.setSpaceCheck(spaceCheck);
+                                installer.setWriters(TestEnvironment::writersOfRow());
                             }));
     // One error, then the run stops: not one box per remaining file.
     const QString why = verify(Outcome::Refused, reports, expectedListing(tree, !archive),

@@ -22,6 +22,10 @@ QString home();
 // Writes an executable script (mode 0755) at path; returns false on failure.
 bool writeScript(const QString &path, const QByteArray &body);
 
+// Rows tagged "... (pool)" have their files written by four writers at once
+// (Tar::setWriters); the others as the file system suits.
+int writersOfRow();
+
 } // namespace TestEnvironment
 
 #define ZARVO_TEST_MAIN_IMPL(TestObject, AppClass, platform)                                     \

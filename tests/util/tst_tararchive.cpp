@@ -84,6 +84,7 @@ private slots:
     void emptyArchive();
     void restoresModesAndTimes_data();
     void restoresModesAndTimes();
+    void hardLinksShareTheInode_data();
     void hardLinksShareTheInode();
     void hardLinkIgnoresTheWorkingDirectory();
     void keepsNameBytes();
@@ -93,7 +94,9 @@ private slots:
     void refusesHostileEntries();
     void brokenInput_data();
     void brokenInput();
+    void stopsOnFullDisk_data();
     void stopsOnFullDisk();
+    void cancelDuringExtraction_data();
     void cancelDuringExtraction();
     void cancelBeforeCounting();
 
@@ -171,6 +174,10 @@ void TestTarArchive::restoresModesAndTimes_data()
     QTest::newRow("set-user-ID program loses the bit") << QByteArray("s") << false << 04755 << 0755;
     QTest::newRow("set-group-ID program loses the bit") << QByteArray("g") << false << 02755 << 0755;
     QTest::newRow("set-group-ID directory loses the bit") << QByteArray("gd") << true << 02775 << 0775;
+    QTest::newRow("private file (pool)") << QByteArray("f") << false << 0600 << 0600;
+    QTest::newRow("group-writable program (pool)") << QByteArray("p") << false << 0775 << 0775;
+    QTest::newRow("set-user-ID program loses the bit (pool)") << QByteArray("s") << false << 04755
+                                                               << 0755;
 }
 
 void TestTarArchive::restoresModesAndTimes()
@@ -191,6 +198,7 @@ void TestTarArchive::restoresModesAndTimes()
     // The defaults that a wrong extraction would fall back to are not the stored ones.
     const mode_t old = ::umask(077);
     Tar tar;
+    tar.setWriters(TestEnvironment::writersOfRow());
     QSignalSpy errorSpy(&tar, &Tar::error);
     const bool ok = tar.extract(archivePath, m_destination, 1);
     ::umask(old);
@@ -201,8 +209,16 @@ void TestTarArchive::restoresModesAndTimes()
     QCOMPARE(qint64(st.st_mtime), qint64(1234567890));
 }
 
+void TestTarArchive::hardLinksShareTheInode_data()
+{
+    QTest::addColumn<int>("writers");
+    QTest::newRow("one file at a time") << 0;
+    QTest::newRow("four at once") << 4;
+}
+
 void TestTarArchive::hardLinksShareTheInode()
 {
+    QFETCH(int, writers);
     const QString archivePath = m_base + QStringLiteral("/zarvo.tgz");
     QVERIFY(TestArchive()
                 .file("lib/libz.so.1", "library", 0755)
@@ -210,6 +226,7 @@ void TestTarArchive::hardLinksShareTheInode()
                 .write(archivePath));
     Tar tar;
     tar.setHashing(true);
+    tar.setWriters(writers);
     QSignalSpy errorSpy(&tar, &Tar::error);
     QVERIFY2(tar.extract(archivePath, m_destination, 2), qPrintable(texts(errorSpy).join('\n')));
     struct stat target;
@@ -361,6 +378,19 @@ void TestTarArchive::refusesHostileEntries_data()
     QTest::newRow("file replacing the destination itself")
         << TestArchive().file(".", "x") << QByteArray(".")
         << "the entry would replace the destination directory itself";
+    QTest::newRow("file through a link further down (pool)")
+        << TestArchive().directory("a").file("a/b", "x").symlink("a/l", "../../outside")
+               .file("a/l/victim", "evil")
+        << QByteArray("a/l/victim") << "the path passes through the symbolic link \"@DEST/a/l\"";
+    QTest::newRow("file replaced by a link, then a file through it (pool)")
+        << TestArchive().file("f", "1").file("l", "x").symlink("l", out).file("l/victim", "evil")
+        << QByteArray("l/victim") << "the path passes through the symbolic link \"@DEST/l\"";
+    QTest::newRow("hard link through a link (pool)")
+        << TestArchive().file("f", "1").symlink("l", "../outside").hardlink("h", "l/victim", "evil")
+        << QByteArray("h") << "the path passes through the symbolic link \"@DEST/l\"";
+    QTest::newRow("name climbing out (pool)")
+        << TestArchive().file("ok", "x").file("../outside/victim", "evil")
+        << QByteArray("../outside/victim") << "the name leads out of the destination directory";
 }
 
 void TestTarArchive::refusesHostileEntries()
@@ -378,6 +408,7 @@ void TestTarArchive::refusesHostileEntries()
 
     const QStringList outsideBefore = snapshot(m_outside);
     Tar tar;
+    tar.setWriters(TestEnvironment::writersOfRow());
     QSignalSpy errorSpy(&tar, &Tar::error);
     QSignalSpy progressSpy(&tar, &Tar::progress);
     QCOMPARE(tar.countArchiveEntries(archivePath), archive.size());
@@ -466,8 +497,16 @@ void TestTarArchive::brokenInput()
     QCOMPARE(errorSpy.count(), 2);
 }
 
+void TestTarArchive::stopsOnFullDisk_data()
+{
+    QTest::addColumn<int>("writers");
+    QTest::newRow("one file at a time") << 0;
+    QTest::newRow("four at once") << 4;
+}
+
 void TestTarArchive::stopsOnFullDisk()
 {
+    QFETCH(int, writers);
     const QString disk = m_base + QStringLiteral("/disk");
     QVERIFY(QDir().mkpath(disk));
     TestArchive archive;
@@ -480,6 +519,7 @@ void TestTarArchive::stopsOnFullDisk()
     if (!mount.isMounted())
         QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs: ") + mount.refusal()));
     Tar tar;
+    tar.setWriters(writers);
     QSignalSpy errorSpy(&tar, &Tar::error);
     QSignalSpy statusSpy(&tar, &Tar::status);
     QVERIFY(!tar.extract(archivePath, disk, 8));
@@ -493,11 +533,20 @@ void TestTarArchive::stopsOnFullDisk()
     QVERIFY(statusSpy.count() < 8);
 }
 
+void TestTarArchive::cancelDuringExtraction_data()
+{
+    QTest::addColumn<int>("writers");
+    QTest::newRow("one file at a time") << 0;
+    QTest::newRow("four at once") << 4;
+}
+
 void TestTarArchive::cancelDuringExtraction()
 {
+    QFETCH(int, writers);
     const QString archivePath = m_base + QStringLiteral("/zarvo.tgz");
     QVERIFY(TestArchive().file("a", "1").file("b", "2").file("c", "3").write(archivePath));
     Tar tar;
+    tar.setWriters(writers);
     QSignalSpy cancelSpy(&tar, &Tar::cancelled);
     QSignalSpy progressSpy(&tar, &Tar::progress);
     connect(&tar, &Tar::status, &tar, [&tar] { tar.cancel(); });

@@ -1,0 +1,31 @@
+#ifndef ZARVO_UTIL_FILEDESCRIPTOR_H
+#define ZARVO_UTIL_FILEDESCRIPTOR_H
+
+#include <unistd.h>
+
+// An open file or directory, closed when it goes.
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() { close(); }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return m_fd; }
+    bool isValid() const { return m_fd >= 0; }
+    // False (errno set) when the system reports a failure of pending writes.
+    bool close()
+    {
+        if (m_fd < 0)
+            return true;
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+#endif
