@@ -91,15 +91,16 @@ QByteArray nameOf(const QByteArray &relative)
     return components.isEmpty() ? QByteArray() : components.last();
 }
 
-QByteArrayList sortedNames(int root, const QByteArray &relative, bool *ok)
+QByteArrayList sortedNames(int directory, bool *ok)
 {
     QByteArrayList names;
-    Descriptor directory = openDirectory(root, relative);
-    DIR *stream = directory.isValid() ? ::fdopendir(directory.get()) : nullptr;
+    Descriptor duplicate(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
+    DIR *stream = duplicate.isValid() ? ::fdopendir(duplicate.get()) : nullptr;
     *ok = stream != nullptr;
     if (!stream)
         return names;
-    directory.release();
+    duplicate.release();
+    ::rewinddir(stream);
     while (const dirent *item = ::readdir(stream)) {
         const QByteArray name(item->d_name);
         if (name != "." && name != "..")
@@ -108,6 +109,13 @@ QByteArrayList sortedNames(int root, const QByteArray &relative, bool *ok)
     ::closedir(stream);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+QByteArrayList sortedNames(int root, const QByteArray &relative, bool *ok)
+{
+    const Descriptor directory = openDirectory(root, relative);
+    *ok = directory.isValid();
+    return *ok ? sortedNames(directory.get(), ok) : QByteArrayList();
 }
 
 int Root::parentOf(const QByteArray &relative, QByteArray *name)

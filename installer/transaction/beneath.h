@@ -22,6 +22,8 @@ Descriptor openDirectory(int root, const QByteArray &relative);
 // The names in the directory `relative` below `root`, sorted, without "."
 // and ".."; `ok` tells whether it could be read.
 QByteArrayList sortedNames(int root, const QByteArray &relative, bool *ok);
+// The same for an open directory, which is not opened again.
+QByteArrayList sortedNames(int directory, bool *ok);
 
 // The parent part and the last component of a relative path.
 QByteArray parentOf(const QByteArray &relative);

@@ -75,17 +75,16 @@ bool cannotRecord(const QByteArray &path, QString *error)
     return false;
 }
 
-// Describes the entry at `path` below `root` as it is now; false with errno
-// set when it cannot be read or is of no kind an installation writes. A
-// regular file's hash is taken from `hashes` when it is there.
-bool describeEntry(Beneath::Root &root, const QByteArray &path,
+// Describes the entry `name` of the open directory `parent`, at `path` in
+// the installation, as it is now; false with errno set when it cannot be
+// read or is of no kind an installation writes. A regular file's hash is
+// taken from `hashes` when it is there.
+bool describeEntry(int parent, const QByteArray &name, const QByteArray &path,
                    const QHash<QByteArray, QByteArray> &hashes, InstallationRecord::Entry *entry)
 {
     entry->path = path;
     struct stat st = {};
-    QByteArray base;
-    const int parent = root.parentOf(path, &base);
-    if (parent < 0 || ::fstatat(parent, base.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     entry->mode = st.st_mode & 07777;
     entry->hash.clear();
@@ -94,7 +93,7 @@ bool describeEntry(Beneath::Root &root, const QByteArray &path,
     if (S_ISLNK(st.st_mode)) {
         entry->type = InstallationRecord::Entry::Link;
         char target[4096];
-        const ssize_t length = ::readlinkat(parent, base.constData(), target, sizeof target);
+        const ssize_t length = ::readlinkat(parent, name.constData(), target, sizeof target);
         if (length <= 0)
             return false;
         entry->target = QByteArray(target, int(length));
@@ -104,7 +103,7 @@ bool describeEntry(Beneath::Root &root, const QByteArray &path,
         entry->hash = hashes.value(path);
         if (entry->hash.isEmpty()) {
             const Beneath::Descriptor file(
-                ::openat(parent, base.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+                ::openat(parent, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
             entry->hash = file.isValid() ? ContentHash::ofDescriptor(file.get()) : QByteArray();
         }
         if (entry->hash.isEmpty())
@@ -119,12 +118,14 @@ bool describeEntry(Beneath::Root &root, const QByteArray &path,
     return true;
 }
 
-bool describeBelow(Beneath::Root &root, const QByteArray &relative,
+// Each directory is opened once, from its parent: on a network file system
+// every path walked again from the top costs a round trip per component.
+bool describeBelow(int directory, const QByteArray &relative,
                    const QHash<QByteArray, QByteArray> &hashes,
                    QVector<InstallationRecord::Entry> *entries, QString *error)
 {
     bool ok = false;
-    const QByteArrayList names = Beneath::sortedNames(root.fd(), relative, &ok);
+    const QByteArrayList names = Beneath::sortedNames(directory, &ok);
     if (!ok)
         return cannotRecord(relative, error);
     for (const QByteArray &name : names) {
@@ -132,11 +133,16 @@ bool describeBelow(Beneath::Root &root, const QByteArray &relative,
         if (relative.isEmpty() && InstallationRecord::isOwnFile(name))
             continue;
         InstallationRecord::Entry entry;
-        if (!describeEntry(root, path, hashes, &entry))
+        if (!describeEntry(directory, name, path, hashes, &entry))
             return cannotRecord(path, error);
         entries->append(entry);
-        if (entry.type == InstallationRecord::Entry::Directory
-            && !describeBelow(root, path, hashes, entries, error))
+        if (entry.type != InstallationRecord::Entry::Directory)
+            continue;
+        const Beneath::Descriptor below(::openat(directory, name.constData(),
+                                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!below.isValid())
+            return cannotRecord(path, error);
+        if (!describeBelow(below.get(), path, hashes, entries, error))
             return false;
     }
     return true;
@@ -168,10 +174,9 @@ bool InstallationRecord::describeTree(const QString &directory, QString *error,
     entries.clear();
     const Beneath::Descriptor top(
         ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    Beneath::Root root(top.get());
     if (!top.isValid())
         return cannotRecord(QFile::encodeName(directory), error);
-    return describeBelow(root, QByteArray(), hashes, &entries, error);
+    return describeBelow(top.get(), QByteArray(), hashes, &entries, error);
 }
 
 bool InstallationRecord::isOwnFile(const QByteArray &name)
